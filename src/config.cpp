@@ -1,0 +1,68 @@
+#include "config.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+namespace veld {
+
+namespace {
+
+// Little-endian, whatever the host's byte order.
+unsigned char *put_le(unsigned char *at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) *at++ = (value >> (8 * i)) & 0xFF;
+    return at;
+}
+
+unsigned char *put_text(unsigned char *at, const char *text,
+                        std::uint32_t len) {
+    at = put_le(at, len, 2);
+    if (len != 0) std::memcpy(at, text, len);
+    return at + len;
+}
+
+}  // namespace
+
+std::size_t config_blob_len(const client_config &config) {
+    return 15 + std::size_t{config.uri_len} + std::size_t{config.ep_name_len};
+}
+
+std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
+                          const client_config &config) {
+    const std::size_t len = config_blob_len(config);
+    if (len > capacity) return 0;
+    std::memset(buffer, 0, capacity);
+    unsigned char *at = buffer;
+    *at++ = static_cast<unsigned char>(((config.boot & 1) << 4) |
+                                       (config.encrypt & 1));
+    at = put_le(at, static_cast<std::uint32_t>(config.debug), 1);
+    at = put_le(at, config.port, 2);
+    at = put_le(at, static_cast<std::uint32_t>(config.lifetime), 4);
+    at = put_text(at, config.uri, config.uri_len);
+    at = put_text(at, config.ep_name, config.ep_name_len);
+    *at++ = config.block1;
+    *at++ = config.block2;
+    *at++ = config.block2th;
+    return len;
+}
+
+void print_chunk(const unsigned char *chunk, std::size_t count, int index,
+                 int last) {
+    for (std::size_t i = 0; i < count; ++i) std::printf("%02X", chunk[i]);
+    std::printf(",%d,%d\r\n", index, last);
+}
+
+bool write_config_commands(unsigned char *buffer, std::size_t capacity,
+                           const client_config &config) {
+    std::size_t remaining = encode_config(buffer, capacity, config);
+    if (remaining == 0) return false;
+    int k = 0;
+    for (; remaining > chunk_len; remaining -= chunk_len, ++k) {
+        std::printf("AT+VELDCONF=%d,", static_cast<int>(chunk_len));
+        print_chunk(buffer + k * chunk_len, chunk_len, k + 1, 0);
+    }
+    std::printf("AT+VELDCONF=%d,", static_cast<int>(remaining));
+    print_chunk(buffer + k * chunk_len, remaining, k + 1, 1);
+    return true;
+}
+
+}  // namespace veld

@@ -1,0 +1,54 @@
+// The client's configuration record, its config blob and the AT command
+// lines that carry the blob to the module.
+//
+// Blob layout, little-endian, 15 + uri_len + ep_name_len bytes:
+//   flags(1: bit 4 boot, bit 0 encrypt) debug(1) port(2) lifetime(4)
+//   uri_len(2) uri  ep_name_len(2) ep_name  block1(1) block2(1) block2th(1)
+//
+// Each chunk of at most 1024 blob bytes becomes one line:
+//   AT+VELDCONF=<bytes>,<upper-case hex>,<index from 1>,<1 if last else 0>\r\n
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace veld {
+
+struct client_config {
+    std::uint8_t boot;
+    std::uint8_t encrypt;
+    std::int32_t debug;
+    std::uint16_t port;
+    std::int32_t lifetime;
+    std::uint32_t uri_len;
+    const char *uri;  // borrowed from the command line, not terminated here
+    std::uint32_t ep_name_len;
+    const char *ep_name;  // borrowed from the command line
+    std::uint8_t block1;    // block size 2^(4+n) bytes
+    std::uint8_t block2;    // block size 2^(4+n) bytes
+    std::uint8_t block2th;  // block-wise threshold 2^(8+n) bytes
+};
+
+// The 16-bit length fields bound each text, and so the blob.
+constexpr std::size_t max_text_len = 0xFFFF;
+constexpr std::size_t max_blob_len = 15 + 2 * max_text_len;
+constexpr std::size_t chunk_len = 1024;
+
+std::size_t config_blob_len(const client_config &config);
+
+// Writes the blob at the start of buffer (clearing all of it first) and
+// returns its length; 0, with nothing written, when it does not fit.
+std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
+                          const client_config &config);
+
+// Prints the blob as AT command lines on standard output. Returns false,
+// printing nothing, when the blob does not fit in capacity.
+bool write_config_commands(unsigned char *buffer, std::size_t capacity,
+                           const client_config &config);
+
+// Prints one line's hex digits, index and last flag (the prefix and count
+// come before it).
+void print_chunk(const unsigned char *chunk, std::size_t count, int index,
+                 int last);
+
+}  // namespace veld

@@ -1,0 +1,223 @@
+// veldconf: turns a CoAP client's settings into the AT+VELDCONF command
+// lines that configure the module.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "config.hpp"
+#include "options.hpp"
+
+namespace {
+
+const char short_options[] = "i:p:t:n:d:b:e:hu:g:x:";
+
+// Abbreviations match in table order, so the order is part of the interface.
+const veld::option long_options[] = {
+    {"uri", veld::required_argument, nullptr, 'i'},
+    {"port", veld::required_argument, nullptr, 'p'},
+    {"keep_alive", veld::required_argument, nullptr, 't'},
+    {"ep", veld::required_argument, nullptr, 'n'},
+    {"debug", veld::required_argument, nullptr, 'd'},
+    {"boot", veld::required_argument, nullptr, 'b'},
+    {"encrypt", veld::required_argument, nullptr, 'e'},
+    {"block1", veld::optional_argument, nullptr, 'u'},
+    {"block2", veld::optional_argument, nullptr, 'g'},
+    {"block2th", veld::optional_argument, nullptr, 'x'},
+    {"help", veld::no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+void print_usage(const char *program) {
+    std::printf("Usage: %s [OPTION]\r\n", program);
+    std::fputs(
+        "Launch a client.\r\n"
+        "version: v1.2\r\n"
+        "Options:\r\n"
+        "-b BOOT\t\tSet the bootstrap mode of the client.Default: 0\r\n"
+        "-d DEBUG\tSet the debug mode of the client.Default: 0\r\n"
+        "-e ENCRYPT\tSet the encrypt of the client.\r\n"
+        "-i URI\t\tSet the coap uri of the server to connect to. "
+        "For example: coap://192.0.2.10:5683\r\n"
+        "-n NAME\t\tSet the endpoint name[imei;imsi] of the client.\r\n"
+        "-p PORT\t\tSet the local port of the client to bind to. "
+        "Default: srand\r\n"
+        "-t TIME\t\tSet the lifetime of the client. Default: 300\r\n"
+        "--block1 BLOCK1\t\tSet COAP option BLOCK1(PUT or POST),0-6. "
+        "Default 5(512B),2^(4+n)\r\n"
+        "--block2 BLOCK2\t\tSet COAP option BLOCK2(GET),0-6. "
+        "Default 5(512B),2^(4+n)\r\n"
+        "--block2th BLOCK2TH\t\tSet max size to trigger block-wise "
+        "operation,0-2. Default 2(1024B),2^(8+n)\r\n",
+        stdout);
+}
+
+// What the run has seen so far, beyond the record itself.
+struct run_state {
+    veld::client_config config;
+    bool port_given;
+    bool uri_given;
+    bool name_given;
+    bool help_seen;
+    bool settings_seen;
+};
+
+// The values the usage text announces; the port is drawn later, if needed.
+run_state initial_state() {
+    run_state run{};
+    run.config.lifetime = 300;
+    run.config.block1 = 5;
+    run.config.block2 = 5;
+    run.config.block2th = 2;
+    return run;
+}
+
+// A port from the dynamic range 49152-65535, different from run to run.
+std::uint16_t random_port() {
+    std::random_device source;
+    return static_cast<std::uint16_t>(49152 + source() % 16384);
+}
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// atoi's reading (white space, a sign, digits up to the first other
+// character), built in 32 bits with a defined wrap-around.
+std::uint32_t parse_number(const char *text) {
+    while (is_space(*text)) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    std::uint32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + static_cast<std::uint32_t>(*text - '0');
+    }
+    return negative ? 0u - value : value;
+}
+
+std::uint8_t low8(const char *text) {
+    return static_cast<std::uint8_t>(parse_number(text));
+}
+
+// A text longer than its 16-bit length field can describe is refused.
+bool set_text(const char *text, const char *&field, std::uint32_t &len) {
+    const std::size_t n = std::strlen(text);
+    if (n > veld::max_text_len) return false;
+    field = text;
+    len = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+// Stores one option's value; returns the failure message, or null.
+const char *store_option(char c, const char *arg, run_state &run) {
+    veld::client_config &config = run.config;
+    switch (c) {
+        case 'b':
+            config.boot = low8(arg);
+            return config.boot > 1 ? "BOOTMODE exceed." : nullptr;
+        case 'e':
+            config.encrypt = low8(arg);
+            return config.encrypt > 1 ? "ENCRYPTMODE exceed." : nullptr;
+        case 'd':
+            config.debug = static_cast<std::int32_t>(parse_number(arg));
+            return nullptr;
+        case 'p':
+            config.port = static_cast<std::uint16_t>(parse_number(arg));
+            run.port_given = true;
+            return nullptr;
+        case 't':
+            config.lifetime = static_cast<std::int32_t>(parse_number(arg));
+            return nullptr;
+        case 'i':
+            run.uri_given = true;
+            return set_text(arg, config.uri, config.uri_len) ? nullptr
+                                                              : "URI exceed.";
+        case 'n':
+            run.name_given = true;
+            return set_text(arg, config.ep_name, config.ep_name_len)
+                       ? nullptr
+                       : "NAME exceed.";
+        case 'u':
+            config.block1 = low8(arg);
+            return config.block1 > 6 ? "BLOCKSIZE exceed." : nullptr;
+        case 'g':
+            config.block2 = low8(arg);
+            return config.block2 > 6 ? "BLOCKSIZE exceed." : nullptr;
+        case 'x':
+            config.block2th = low8(arg);
+            return config.block2th > 2 ? "BLOCKSIZE exceed." : nullptr;
+    }
+    return nullptr;
+}
+
+bool is_tool_option(char c) {
+    return c != '\0' && c != ':' && std::strchr(short_options, c) != nullptr;
+}
+
+// The long block options take their value only attached (--block1=5); one
+// given without it is reported like any missing argument, by the name as
+// typed, which follows the last dash of the option's word.
+void report_missing_value(char *const argv[]) {
+    const char *name = std::strrchr(argv[veld::optind - 1], '-') + 1;
+    std::fprintf(stderr, "option requires an argument -- %s", name);
+}
+
+// Handles one scanner result; returns the failure message, or null.
+const char *handle_option(char c, char *const argv[], const char *program,
+                          run_state &run) {
+    if (!is_tool_option(c)) return nullptr;  // the scanner has reported it
+    if (c == 'h') {
+        print_usage(program);
+        run.help_seen = true;
+        return nullptr;
+    }
+    if (veld::optarg == nullptr) {
+        report_missing_value(argv);
+        return nullptr;
+    }
+    run.settings_seen = true;
+    return store_option(c, veld::optarg, run);
+}
+
+const char *missing_text(const run_state &run) {
+    if (!run.uri_given) return "URI missing.";
+    if (!run.name_given) return "NAME missing.";
+    return nullptr;
+}
+
+// A run whose output was lost must not report success.
+int checked_exit(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs("OUTPUT write failed.", stderr);
+        return 1;
+    }
+    return status;
+}
+
+int fail(const char *message) {
+    std::fputs(message, stdout);
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "veldconf";
+    run_state run = initial_state();
+    for (;;) {
+        const auto c = static_cast<signed char>(veld::getopt_long(
+            argc, argv, short_options, long_options, nullptr));
+        if (c == -1) break;
+        if (const char *failure = handle_option(c, argv, program, run)) {
+            return fail(failure);
+        }
+    }
+    // -h alone asks for help, not for a configuration.
+    if (run.help_seen && !run.settings_seen) return checked_exit(0);
+    if (const char *missing = missing_text(run)) return fail(missing);
+    if (!run.port_given) run.config.port = random_port();
+
+    unsigned char blob[veld::max_blob_len];
+    if (!veld::write_config_commands(blob, sizeof blob, run.config)) {
+        return fail("CONFIG exceed.");
+    }
+    return checked_exit(0);
+}
