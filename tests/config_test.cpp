@@ -1,0 +1,175 @@
+#include "config.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+veld::client_config worked_example() {
+    veld::client_config c{};
+    c.boot = 1;
+    c.port = 5683;
+    c.lifetime = 300;
+    c.uri = "coap://192.0.2.10:5683";
+    c.uri_len = 22;
+    c.ep_name = "111;222";
+    c.ep_name_len = 7;
+    c.block1 = 5;
+    c.block2 = 5;
+    c.block2th = 2;
+    return c;
+}
+
+std::string hex(const bytes &b) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char v : b) {
+        out += digits[v >> 4];
+        out += digits[v & 15];
+    }
+    return out;
+}
+
+bytes encode(const veld::client_config &c) {
+    bytes buffer(veld::max_blob_len, 0xAA);
+    const std::size_t len = veld::encode_config(buffer.data(), buffer.size(), c);
+    buffer.resize(len);
+    return buffer;
+}
+
+std::string commands(const veld::client_config &c, std::size_t capacity,
+                     bool *written = nullptr) {
+    bytes buffer(capacity);
+    testing::internal::CaptureStdout();
+    const bool ok = veld::write_config_commands(buffer.data(), capacity, c);
+    std::fflush(stdout);
+    if (written != nullptr) *written = ok;
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(Encoder, WorkedExampleLine) {
+    EXPECT_EQ(commands(worked_example(), veld::max_blob_len),
+              "AT+VELDCONF=44,100033162C0100001600636F61703A2F2F3139322E302E32"
+              "2E31303A3536383307003131313B323232050502,1,1\r\n");
+}
+
+struct field_case {
+    const char *label;
+    void (*set)(veld::client_config &);
+    std::size_t offset;
+    const char *expected_hex;
+};
+
+const field_case field_cases[] = {
+    {"boot and encrypt", [](veld::client_config &c) { c.boot = 1; c.encrypt = 1; }, 0, "11"},
+    {"encrypt only", [](veld::client_config &c) { c.boot = 0; c.encrypt = 1; }, 0, "01"},
+    {"neither", [](veld::client_config &c) { c.boot = 0; }, 0, "00"},
+    {"flags keep bit 0 only", [](veld::client_config &c) { c.boot = 2; c.encrypt = 3; }, 0, "01"},
+    {"debug is cut to a byte", [](veld::client_config &c) { c.debug = 300; }, 1, "2C"},
+    {"debug -1", [](veld::client_config &c) { c.debug = -1; }, 1, "FF"},
+    {"port little-endian", [](veld::client_config &c) { c.port = 4464; }, 2, "7011"},
+    {"lifetime -1", [](veld::client_config &c) { c.lifetime = -1; }, 4, "FFFFFFFF"},
+    {"lifetime byte order", [](veld::client_config &c) { c.lifetime = 0x12345678; }, 4, "78563412"},
+    {"lifetime wrapped from 99999999999", [](veld::client_config &c) { c.lifetime = 1215752191; }, 4, "FFE77648"},
+    {"empty uri", [](veld::client_config &c) { c.uri = ""; c.uri_len = 0; }, 8, "00000700"},
+    {"empty name", [](veld::client_config &c) { c.ep_name = ""; c.ep_name_len = 0; }, 32, "0000050502"},
+    {"exponents last", [](veld::client_config &c) { c.block1 = 6; c.block2 = 0; c.block2th = 1; }, 41, "060001"},
+};
+
+class Field : public testing::TestWithParam<field_case> {};
+
+TEST_P(Field, HasItsWidthAndByteOrder) {
+    const field_case &f = GetParam();
+    veld::client_config c = worked_example();
+    f.set(c);
+    const bytes blob = encode(c);
+    ASSERT_EQ(blob.size(), 15 + c.uri_len + c.ep_name_len);
+    const std::string want = f.expected_hex;
+    EXPECT_EQ(hex(blob).substr(2 * f.offset, want.size()), want) << f.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Field, testing::ValuesIn(field_cases));
+
+TEST(Encoder, EveryByteValueIsTwoUpperCaseDigits) {
+    std::string all;
+    for (int v = 0; v < 256; ++v) all += static_cast<char>(v);
+    veld::client_config c = worked_example();
+    c.uri = all.data();
+    c.uri_len = 256;
+    const bytes blob = encode(c);
+    const std::string line = commands(c, veld::max_blob_len);
+    EXPECT_EQ(line, "AT+VELDCONF=278," + hex(blob) + ",1,1\r\n");
+    EXPECT_EQ(hex(blob).substr(20, 6), "000102");
+}
+
+TEST(Encoder, ClearsTheWholeBufferFirst) {
+    bytes buffer(300, 0xAA);
+    const std::size_t len =
+        veld::encode_config(buffer.data(), buffer.size(), worked_example());
+    ASSERT_EQ(len, 44u);
+    for (std::size_t i = len; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0) << i;
+}
+
+TEST(Encoder, RefusesABlobLargerThanTheBuffer) {
+    bytes buffer(43, 0xAA);
+    EXPECT_EQ(veld::encode_config(buffer.data(), buffer.size(), worked_example()), 0u);
+    EXPECT_EQ(buffer, bytes(43, 0xAA));
+    bool written = true;
+    EXPECT_EQ(commands(worked_example(), 43, &written), "");
+    EXPECT_FALSE(written);
+    EXPECT_EQ(commands(worked_example(), 44, &written).size(), 12 + 3 + 88 + 6u);
+    EXPECT_TRUE(written);
+}
+
+struct framing_case {
+    std::size_t blob_len;
+    std::vector<std::size_t> chunk_lens;
+};
+
+const framing_case framing_cases[] = {
+    {15, {15}},
+    {1024, {1024}},
+    {1025, {1024, 1}},
+    {2048, {1024, 1024}},
+    {2049, {1024, 1024, 1}},
+    {veld::max_blob_len, std::vector<std::size_t>(128, 1024)},
+};
+
+class Framing : public testing::TestWithParam<framing_case> {};
+
+// Lines are rebuilt from their parts, so every count, index, flag and the
+// reassembled hex are checked against the blob.
+TEST_P(Framing, SplitsIntoChunksOf1024) {
+    const framing_case &f = GetParam();
+    const std::string uri((f.blob_len - 15) / 2, 'u');
+    const std::string name(f.blob_len - 15 - uri.size(), 'n');
+    veld::client_config c = worked_example();
+    c.uri = uri.data();
+    c.uri_len = static_cast<std::uint32_t>(uri.size());
+    c.ep_name = name.data();
+    c.ep_name_len = static_cast<std::uint32_t>(name.size());
+    std::vector<std::size_t> lens = f.chunk_lens;
+    if (f.blob_len == veld::max_blob_len) lens.push_back(f.blob_len % 1024);
+
+    const std::string blob_hex = hex(encode(c));
+    ASSERT_EQ(blob_hex.size(), 2 * f.blob_len);
+    std::string expected;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < lens.size(); ++i) {
+        expected += "AT+VELDCONF=" + std::to_string(lens[i]) + "," +
+                    blob_hex.substr(at, 2 * lens[i]) + "," + std::to_string(i + 1) +
+                    "," + (i + 1 == lens.size() ? "1" : "0") + "\r\n";
+        at += 2 * lens[i];
+    }
+    EXPECT_EQ(at, blob_hex.size());
+    EXPECT_EQ(commands(c, veld::max_blob_len), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, Framing, testing::ValuesIn(framing_cases));
+
+}  // namespace
