@@ -57,17 +57,30 @@ int offender(const option &entry) {
     return entry.flag == nullptr ? entry.val : 0;
 }
 
+// A caller may move optind between calls: a skipped run that no longer lies
+// inside argv, before optind, is dropped rather than rotated.
+bool skipped_run_fits() {
+    return 0 <= skip_first && skip_first < skip_end && skip_end < optind &&
+           optind <= scan_argc;
+}
+
+void forget_skipped_run() {
+    skip_first = -1;
+    skip_end = -1;
+}
+
 // The options are over: a skipped run goes behind the options read since,
 // so that optind names the first non-option word.
 int finish_scan(char *argv[]) {
     if (skip_end != -1) {
-        rotate_args(skip_first, skip_end, optind, argv);
-        optind -= skip_end - skip_first;
+        if (skipped_run_fits()) {
+            rotate_args(skip_first, skip_end, optind, argv);
+            optind -= skip_end - skip_first;
+        }
     } else if (skip_first != -1) {
         optind = skip_first;
     }
-    skip_first = -1;
-    skip_end = -1;
+    forget_skipped_run();
     return -1;
 }
 
@@ -76,8 +89,12 @@ void skip_word(char *argv[]) {
     if (skip_first == -1) {
         skip_first = optind;
     } else if (skip_end != -1) {
-        rotate_args(skip_first, skip_end, optind, argv);
-        skip_first = optind - (skip_end - skip_first);
+        if (skipped_run_fits()) {
+            rotate_args(skip_first, skip_end, optind, argv);
+            skip_first = optind - (skip_end - skip_first);
+        } else {
+            skip_first = optind;
+        }
         skip_end = -1;
     }
     ++optind;
@@ -201,14 +218,20 @@ int scan_args(int argc, char *argv[], const char *optstring,
     scan_argc = argc;
 
     optarg = nullptr;
-    if (optreset) skip_first = skip_end = -1;
+    if (optind < 0 || optind > argc) {  // moved outside argv by the caller
+        forget_skipped_run();
+        next_char = empty_text;
+        return -1;
+    }
+    if (optreset) forget_skipped_run();
     if (optreset || *next_char == '\0') {
         optreset = 0;
         int result = -1;
         if (take_word(argc, argv, optstring, mode, result)) return result;
     }
 
-    if (longopts != nullptr && next_char != argv[optind] &&
+    const bool word_start = optind < argc && next_char == argv[optind];
+    if (longopts != nullptr && !word_start &&
         (*next_char == '-' || (mode & SCAN_LONG_ONLY))) {
         int also_short = 0;
         if (*next_char == '-') {

@@ -267,3 +267,40 @@ TEST(Rotate, GcdAgreesWithTheStandardLibrary) {
 }
 
 }  // namespace
+
+namespace {
+
+// A caller may leave optind anywhere between calls; where the scanner would
+// then reach outside argv it ends with -1 and leaves argv alone.
+struct poke_case {
+    int poke;  // optind set after the first call
+    const char *then;
+    const char *final_argv;
+};
+
+TEST(ScanState, OptindMovedOutsideArgvEndsTheScan) {
+    const poke_case cases[] = {
+        {-1, "-1", "prog x -a y z"},
+        {-100, "-1", "prog x -a y z"},
+        {6, "-1", "prog x -a y z"},  // past argc, with the run "x" pending
+        {1000, "-1", "prog x -a y z"},
+        {5, "-1", "prog -a y z x"},  // argc itself: still inside, so rotated
+        {1, "a -1", "prog -a x y z"},  // back inside: scanning goes on there
+    };
+    for (const poke_case &c : cases) {
+        arg_vector args({"prog", "x", "-a", "y", "z"});
+        veld::optind = 0;
+        ASSERT_EQ(scan_test::call(scanner::long_opts, args, "a", nullptr), 'a');
+        veld::optind = c.poke;
+        std::string trace;
+        for (int calls = 0; calls < 10; ++calls) {
+            const int r = scan_test::call(scanner::long_opts, args, "a", nullptr);
+            trace += (trace.empty() ? "" : " ") + scan_test::describe(r);
+            if (r == -1) break;
+        }
+        EXPECT_EQ(trace, c.then) << c.poke;
+        EXPECT_EQ(args.joined(), c.final_argv) << c.poke;
+    }
+}
+
+}  // namespace
