@@ -46,22 +46,22 @@ std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
 }
 
 void print_chunk(const unsigned char *chunk, std::size_t count, int index,
-                 int last) {
-    for (std::size_t i = 0; i < count; ++i) std::printf("%02X", chunk[i]);
-    std::printf(",%d,%d\r\n", index, last);
+                 int last, std::FILE *out) {
+    for (std::size_t i = 0; i < count; ++i) std::fprintf(out, "%02X", chunk[i]);
+    std::fprintf(out, ",%d,%d\r\n", index, last);
 }
 
 bool write_config_commands(unsigned char *buffer, std::size_t capacity,
-                           const client_config &config) {
+                           const client_config &config, std::FILE *out) {
     std::size_t remaining = encode_config(buffer, capacity, config);
     if (remaining == 0) return false;
     int k = 0;
     for (; remaining > chunk_len; remaining -= chunk_len, ++k) {
-        std::printf("AT+VELDCONF=%d,", static_cast<int>(chunk_len));
-        print_chunk(buffer + k * chunk_len, chunk_len, k + 1, 0);
+        std::fprintf(out, "AT+VELDCONF=%d,", static_cast<int>(chunk_len));
+        print_chunk(buffer + k * chunk_len, chunk_len, k + 1, 0, out);
     }
-    std::printf("AT+VELDCONF=%d,", static_cast<int>(remaining));
-    print_chunk(buffer + k * chunk_len, remaining, k + 1, 1);
+    std::fprintf(out, "AT+VELDCONF=%d,", static_cast<int>(remaining));
+    print_chunk(buffer + k * chunk_len, remaining, k + 1, 1, out);
     return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace veld {
 
@@ -41,14 +42,15 @@ std::size_t config_blob_len(const client_config &config);
 std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
                           const client_config &config);
 
-// Prints the blob as AT command lines on standard output. Returns false,
-// printing nothing, when the blob does not fit in capacity.
+// Prints the blob as AT command lines on out (the tool passes standard
+// output). Returns false, printing nothing, when the blob does not fit in
+// capacity.
 bool write_config_commands(unsigned char *buffer, std::size_t capacity,
-                           const client_config &config);
+                           const client_config &config, std::FILE *out);
 
 // Prints one line's hex digits, index and last flag (the prefix and count
 // come before it).
 void print_chunk(const unsigned char *chunk, std::size_t count, int index,
-                 int last);
+                 int last, std::FILE *out);
 
 }  // namespace veld

@@ -1,7 +1,8 @@
 // veldconf: turns a CoAP client's settings into the AT+VELDCONF command
 // lines that configure the module.
+#include "main.hpp"
+
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -28,8 +29,8 @@ const veld::option long_options[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-void print_usage(const char *program) {
-    std::printf("Usage: %s [OPTION]\r\n", program);
+void print_usage(const char *program, std::FILE *out) {
+    std::fprintf(out, "Usage: %s [OPTION]\r\n", program);
     std::fputs(
         "Launch a client.\r\n"
         "version: v1.2\r\n"
@@ -49,11 +50,13 @@ void print_usage(const char *program) {
         "Default 5(512B),2^(4+n)\r\n"
         "--block2th BLOCK2TH\t\tSet max size to trigger block-wise "
         "operation,0-2. Default 2(1024B),2^(8+n)\r\n",
-        stdout);
+        out);
 }
 
 // What the run has seen so far, beyond the record itself.
 struct run_state {
+    std::FILE *out;
+    std::FILE *err;
     veld::client_config config;
     bool port_given;
     bool uri_given;
@@ -63,8 +66,10 @@ struct run_state {
 };
 
 // The values the usage text announces; the port is drawn later, if needed.
-run_state initial_state() {
+run_state initial_state(std::FILE *out, std::FILE *err) {
     run_state run{};
+    run.out = out;
+    run.err = err;
     run.config.lifetime = 300;
     run.config.block1 = 5;
     run.config.block2 = 5;
@@ -155,9 +160,9 @@ bool is_tool_option(char c) {
 // The long block options take their value only attached (--block1=5); one
 // given without it is reported like any missing argument, by the name as
 // typed, which follows the last dash of the option's word.
-void report_missing_value(char *const argv[]) {
+void report_missing_value(char *const argv[], std::FILE *err) {
     const char *name = std::strrchr(argv[veld::optind - 1], '-') + 1;
-    std::fprintf(stderr, "option requires an argument -- %s", name);
+    std::fprintf(err, "option requires an argument -- %s", name);
 }
 
 // Handles one scanner result; returns the failure message, or null.
@@ -165,12 +170,12 @@ const char *handle_option(char c, char *const argv[], const char *program,
                           run_state &run) {
     if (!is_tool_option(c)) return nullptr;  // the scanner has reported it
     if (c == 'h') {
-        print_usage(program);
+        print_usage(program, run.out);
         run.help_seen = true;
         return nullptr;
     }
     if (veld::optarg == nullptr) {
-        report_missing_value(argv);
+        report_missing_value(argv, run.err);
         return nullptr;
     }
     run.settings_seen = true;
@@ -184,40 +189,46 @@ const char *missing_text(const run_state &run) {
 }
 
 // A run whose output was lost must not report success.
-int checked_exit(int status) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fputs("OUTPUT write failed.", stderr);
+int checked_exit(const run_state &run) {
+    if (std::fflush(run.out) != 0 || std::ferror(run.out)) {
+        std::fputs("OUTPUT write failed.", run.err);
         return 1;
     }
-    return status;
+    return 0;
 }
 
-int fail(const char *message) {
-    std::fputs(message, stdout);
+int fail(const char *message, const run_state &run) {
+    std::fputs(message, run.out);
     return -1;
 }
 
 }  // namespace
 
-int main(int argc, char *argv[]) {
+int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "veldconf";
-    run_state run = initial_state();
+    run_state run = initial_state(out, err);
     for (;;) {
         const auto c = static_cast<signed char>(veld::getopt_long(
             argc, argv, short_options, long_options, nullptr));
         if (c == -1) break;
         if (const char *failure = handle_option(c, argv, program, run)) {
-            return fail(failure);
+            return fail(failure, run);
         }
     }
     // -h alone asks for help, not for a configuration.
-    if (run.help_seen && !run.settings_seen) return checked_exit(0);
-    if (const char *missing = missing_text(run)) return fail(missing);
+    if (run.help_seen && !run.settings_seen) return checked_exit(run);
+    if (const char *missing = missing_text(run)) return fail(missing, run);
     if (!run.port_given) run.config.port = random_port();
 
     unsigned char blob[veld::max_blob_len];
-    if (!veld::write_config_commands(blob, sizeof blob, run.config)) {
-        return fail("CONFIG exceed.");
+    if (!veld::write_config_commands(blob, sizeof blob, run.config, out)) {
+        return fail("CONFIG exceed.", run);
     }
-    return checked_exit(0);
+    return checked_exit(run);
 }
+
+#ifndef VELDCONF_NO_MAIN  // the in-process fuzzer brings its own entry
+int main(int argc, char *argv[]) {
+    return run_veldconf(argc, argv, stdout, stderr);
+}
+#endif

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -45,11 +46,15 @@ bytes encode(const veld::client_config &c) {
 std::string commands(const veld::client_config &c, std::size_t capacity,
                      bool *written = nullptr) {
     bytes buffer(capacity);
-    testing::internal::CaptureStdout();
-    const bool ok = veld::write_config_commands(buffer.data(), capacity, c);
-    std::fflush(stdout);
+    char *text = nullptr;
+    std::size_t size = 0;
+    std::FILE *out = open_memstream(&text, &size);
+    const bool ok = veld::write_config_commands(buffer.data(), capacity, c, out);
+    std::fclose(out);
     if (written != nullptr) *written = ok;
-    return testing::internal::GetCapturedStdout();
+    std::string result(text, size);
+    std::free(text);
+    return result;
 }
 
 TEST(Encoder, WorkedExampleLine) {

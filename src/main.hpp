@@ -1,0 +1,12 @@
+// The tool as a function: main hands it the process's words and streams,
+// and the in-process fuzzer its own.
+#pragma once
+
+#include <cstdio>
+
+// Scans argv, prints the usage text, a refusal or the AT command lines on
+// out, the tool's own diagnostics on err (the scanner's go to standard
+// error), and returns the exit status: 0, -1 after a refusal, 1 when out
+// could not be written. The scanner is process-wide: set optind to 0
+// before a second run in the same process.
+int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err);
