@@ -22,6 +22,7 @@ int skip_first = -1;           // first non-option word skipped, or -1
 int skip_end = -1;             // one past the skipped run, or -1
 int posix_mode = -1;           // POSIXLY_CORRECT, read once per process
 int scan_argc = 0;             // argc of the call in progress
+int last_optind = 1;           // optind as the last call left it
 
 bool quiet(const char *optstring) { return optstring[0] == ':'; }
 
@@ -200,11 +201,9 @@ int scan_short_option(int argc, char *argv[], const char *optstring,
     return static_cast<unsigned char>(c);
 }
 
-}  // namespace
-
-int scan_args(int argc, char *argv[], const char *optstring,
+// One call; scan_args notes where it left optind.
+int scan_once(int argc, char *argv[], const char *optstring,
               const option *longopts, int *longindex, int mode) {
-    if (optstring == nullptr) return -1;
     if (posix_mode == -1) {
         posix_mode = std::getenv("POSIXLY_CORRECT") != nullptr ? 1 : 0;
     }
@@ -215,6 +214,7 @@ int scan_args(int argc, char *argv[], const char *optstring,
     }
     if (optstring[0] == '+' || optstring[0] == '-') ++optstring;
     if (optind == 0) optind = optreset = 1;
+    if (optind != last_optind) next_char = empty_text;  // moved by the caller
     scan_argc = argc;
 
     optarg = nullptr;
@@ -247,6 +247,17 @@ int scan_args(int argc, char *argv[], const char *optstring,
         }
     }
     return scan_short_option(argc, argv, optstring, longopts, longindex, mode);
+}
+
+}  // namespace
+
+int scan_args(int argc, char *argv[], const char *optstring,
+              const option *longopts, int *longindex, int mode) {
+    if (optstring == nullptr) return -1;
+    const int result =
+        scan_once(argc, argv, optstring, longopts, longindex, mode);
+    last_optind = optind;
+    return result;
 }
 
 int match_long_option(char *argv[], const char *optstring,

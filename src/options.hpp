@@ -9,7 +9,9 @@
 // option string turns that off.
 //
 // All state is process-wide: one scan at a time. Set optind to 0 to restart
-// a scan, or optreset to nonzero to rescan from the word at optind.
+// a scan, or optreset to nonzero to rescan from the word at optind. A call
+// after the caller moved optind starts at the word it names; one with
+// optind outside 0..argc returns -1 and touches nothing.
 //
 // Diagnostics go to standard error with no program name and no line end.
 #pragma once

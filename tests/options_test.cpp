@@ -304,3 +304,18 @@ TEST(ScanState, OptindMovedOutsideArgvEndsTheScan) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ScanState, OptindMovedMidWordStartsAtTheNamedWord) {
+    arg_vector args({"prog", "-ab", "-c"});
+    veld::optind = 0;
+    ASSERT_EQ(scan_test::call(scanner::plain, args, "abc", nullptr), 'a');
+    veld::optind = 2;  // the rest of -ab is dropped
+    EXPECT_EQ(scan_test::call(scanner::plain, args, "abc", nullptr), 'c');
+    veld::optind = 3;
+    ASSERT_EQ(scan_test::call(scanner::plain, args, "abc", nullptr), -1);
+    EXPECT_EQ(veld::optind, 3);
+}
+
+}  // namespace
