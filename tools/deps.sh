@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
+# With --ci, also what CI's extra builds use: clang with its sanitizer and
+# fuzzer runtimes, and valgrind.
 set -euo pipefail
 
 needed=()
-command -v cmake >/dev/null || needed+=(cmake)
-command -v g++ >/dev/null || needed+=(g++)
-command -v python3 >/dev/null || needed+=(python3)
-[ -f /usr/include/gtest/gtest.h ] || needed+=(libgtest-dev)
+want() {  # package, then the file or command that shows it is there
+    if [ "${2#/}" != "$2" ]; then [ -e "$2" ] || needed+=("$1")
+    else command -v "$2" >/dev/null || needed+=("$1"); fi
+}
+want cmake cmake
+want g++ g++
+want python3 python3
+want libgtest-dev /usr/include/gtest/gtest.h
+if [ "${1:-}" = --ci ]; then
+    want clang clang++
+    want libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+    want valgrind valgrind
+fi
 [ ${#needed[@]} -eq 0 ] && exit 0
 
 as_root=()

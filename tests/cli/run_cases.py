@@ -21,8 +21,10 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   define: NAME         starts a text that cases use as {NAME}
   text: TEXT           appended to the text being defined
 TEXT takes the escapes \\r \\n \\t \\\\ and \\xNN; {C*N} stands for the text C
-repeated N times (in args too), and {NAME} for a defined text. Nothing
-else in a value is special, and no line end is implied.
+repeated N times and {NAME} for a defined text, in args too, where they
+are expanded before the line is split into words (so keep escapes inside
+single quotes).
+Nothing else in a value is special, and no line end is implied.
 """
 import os
 import re
@@ -83,7 +85,7 @@ def parse(path):
                          "stderr": [], "status": 0, "line": number}
                 cases.append(block)
             elif key == "args":
-                block["args"] += shlex.split(value)
+                block["args"].append(value)
             elif key == "env":
                 name, _, val = value.partition("=")
                 block["env"][name] = val
@@ -98,8 +100,14 @@ def parse(path):
     return {k: "".join(v) for k, v in defines.items()}, cases
 
 
+def words(case, defines):
+    """The case's arguments: expanded, split as a shell would, decoded."""
+    line = expand(" ".join(case["args"]), defines)
+    return [decode(word) for word in shlex.split(line)]
+
+
 def run_case(case, command, prog, defines):
-    args = [decode(expand(a, defines)) for a in case["args"]]
+    args = words(case, defines)
     env = {k: v for k, v in os.environ.items() if k != "POSIXLY_CORRECT"}
     env.update(case["env"])
     if len(command) == 1:

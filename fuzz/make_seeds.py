@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Writes the fuzzers' seed corpora from the test cases.
+
+fuzz/corpus/scanner: one input per line of tests/scan_cases.txt, in the
+byte format scanner_fuzz.cpp reads; fuzz/corpus/cli: the words of each
+case of tests/cli/cases.txt, NUL-separated, as cli_fuzz.cpp reads them.
+"""
+import os
+import pathlib
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "cli"))
+import run_cases  # noqa: E402
+
+# The long tables of tests/options_test.cpp, as (name, has_arg, flag, val).
+TOOL = [("uri", 1, 0, "i"), ("port", 1, 0, "p"), ("keep_alive", 1, 0, "t"),
+        ("ep", 1, 0, "n"), ("debug", 1, 0, "d"), ("boot", 1, 0, "b"),
+        ("encrypt", 1, 0, "e"), ("block1", 2, 0, "u"), ("block2", 2, 0, "g"),
+        ("block2th", 2, 0, "x"), ("help", 0, 0, "h")]
+TABLES = {"none": None, "tool": TOOL, "single": [("only", 1, 0, "o")],
+          "prefix": [("ab", 0, 0, "1"), ("abc", 0, 0, "2"), ("a", 0, 0, "3")],
+          "clash": [("alpha", 0, 0, "A"), ("beta", 1, 0, "B")]}
+SCANNERS = {"plain": 0, "long": 1, "long_only": 2}
+
+
+def text(value):
+    """A length byte, then one byte a character (printable as itself)."""
+    data = value.encode()
+    assert all(0x20 <= b for b in data), value
+    return [len(data)] + list(data)
+
+
+def scanner_seed(line):
+    head, words = line.split(" | ")[:2]
+    fn, optstring, table = head.split(" ")
+    bytes_ = [SCANNERS[fn], 0 if optstring == "null" else 1]
+    bytes_ += text("" if optstring == "null" else optstring[1:-1])
+    entries = TABLES[table]
+    bytes_.append(0 if entries is None else len(entries) + 1)
+    for name, *_ in entries or []:
+        bytes_ += text(name)
+    for _, has_arg, flag, val in entries or []:
+        bytes_ += [has_arg, flag, ord(val)]
+    rest = words.split(" ")[1:]
+    bytes_.append(len(rest))
+    for word in rest:
+        bytes_ += text(word)
+    bytes_.append(1)  # opterr
+    # The fuzzer takes every byte from the end of its input.
+    return bytes(reversed(bytes_))
+
+
+def write(folder, seeds):
+    folder.mkdir(parents=True, exist_ok=True)
+    for old in folder.iterdir():
+        old.unlink()
+    for number, seed in enumerate(seeds, 1):
+        (folder / f"seed{number:03}").write_bytes(seed)
+
+
+def main():
+    lines = [l.rstrip("\n") for l in open(ROOT / "tests" / "scan_cases.txt")
+             if l.strip() and not l.startswith("#")]
+    write(ROOT / "fuzz" / "corpus" / "scanner", [scanner_seed(l) for l in lines])
+
+    defines, cases = run_cases.parse(ROOT / "tests" / "cli" / "cases.txt")
+    defines.setdefault("prog", "veldconf")
+    seeds = []
+    for case in cases:
+        seed = b"\0".join(run_cases.words(case, defines))
+        if len(seed) <= 4096:
+            seeds.append(seed)
+    write(ROOT / "fuzz" / "corpus" / "cli", seeds)
+
+
+if __name__ == "__main__":
+    main()
