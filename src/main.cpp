@@ -98,8 +98,11 @@ std::uint32_t parse_number(const char *text) {
     return negative ? 0u - value : value;
 }
 
-std::uint8_t low8(const char *text) {
-    return static_cast<std::uint8_t>(parse_number(text));
+// The check sees the stored 8-bit value, so -b 256 passes as 0.
+const char *store_checked(std::uint8_t &field, const char *arg,
+                          std::uint8_t limit, const char *message) {
+    field = static_cast<std::uint8_t>(parse_number(arg));
+    return field > limit ? message : nullptr;
 }
 
 // A text longer than its 16-bit length field can describe is refused.
@@ -116,11 +119,9 @@ const char *store_option(char c, const char *arg, run_state &run) {
     veld::client_config &config = run.config;
     switch (c) {
         case 'b':
-            config.boot = low8(arg);
-            return config.boot > 1 ? "BOOTMODE exceed." : nullptr;
+            return store_checked(config.boot, arg, 1, "BOOTMODE exceed.");
         case 'e':
-            config.encrypt = low8(arg);
-            return config.encrypt > 1 ? "ENCRYPTMODE exceed." : nullptr;
+            return store_checked(config.encrypt, arg, 1, "ENCRYPTMODE exceed.");
         case 'd':
             config.debug = static_cast<std::int32_t>(parse_number(arg));
             return nullptr;
@@ -141,14 +142,11 @@ const char *store_option(char c, const char *arg, run_state &run) {
                        ? nullptr
                        : "NAME exceed.";
         case 'u':
-            config.block1 = low8(arg);
-            return config.block1 > 6 ? "BLOCKSIZE exceed." : nullptr;
+            return store_checked(config.block1, arg, 6, "BLOCKSIZE exceed.");
         case 'g':
-            config.block2 = low8(arg);
-            return config.block2 > 6 ? "BLOCKSIZE exceed." : nullptr;
+            return store_checked(config.block2, arg, 6, "BLOCKSIZE exceed.");
         case 'x':
-            config.block2th = low8(arg);
-            return config.block2th > 2 ? "BLOCKSIZE exceed." : nullptr;
+            return store_checked(config.block2th, arg, 2, "BLOCKSIZE exceed.");
     }
     return nullptr;
 }
