@@ -1,11 +1,30 @@
 #include "config.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace veld {
 
 namespace {
+
+// The two upper-case hex digits of every byte value, so that a line's hex
+// text is built by copying instead of formatting byte by byte.
+struct hex_digits {
+    char pair[256][2];
+};
+
+constexpr hex_digits make_hex_digits() {
+    constexpr char digit[] = "0123456789ABCDEF";
+    hex_digits table{};
+    for (int v = 0; v < 256; ++v) {
+        table.pair[v][0] = digit[v >> 4];
+        table.pair[v][1] = digit[v & 15];
+    }
+    return table;
+}
+
+constexpr hex_digits hex = make_hex_digits();
 
 // Little-endian, whatever the host's byte order.
 unsigned char *put_le(unsigned char *at, std::uint32_t value, int bytes) {
@@ -47,7 +66,15 @@ std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
 
 void print_chunk(const unsigned char *chunk, std::size_t count, int index,
                  int last, std::FILE *out) {
-    for (std::size_t i = 0; i < count; ++i) std::fprintf(out, "%02X", chunk[i]);
+    char text[2 * chunk_len];
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t piece = std::min(count - done, chunk_len);
+        for (std::size_t i = 0; i < piece; ++i) {
+            std::memcpy(text + 2 * i, hex.pair[chunk[done + i]], 2);
+        }
+        std::fwrite(text, 1, 2 * piece, out);
+        done += piece;
+    }
     std::fprintf(out, ",%d,%d\r\n", index, last);
 }
 

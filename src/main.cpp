@@ -227,6 +227,9 @@ int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
 
 #ifndef VELDCONF_NO_MAIN  // the in-process fuzzer brings its own entry
 int main(int argc, char *argv[]) {
+    // The largest blob is 256 KiB of hex: write it in a few large pieces.
+    static char out_buffer[1 << 16];
+    std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
     return run_veldconf(argc, argv, stdout, stderr);
 }
 #endif

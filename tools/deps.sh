@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if missing.
+# Installs the Debian packages the build, the tests and the benchmarks
+# need, if missing.
 # With --ci, also what CI's extra builds use: clang with its sanitizer and
 # fuzzer runtimes, and valgrind.
 set -euo pipefail
@@ -13,6 +14,7 @@ want cmake cmake
 want g++ g++
 want python3 python3
 want libgtest-dev /usr/include/gtest/gtest.h
+want libbenchmark-dev /usr/include/benchmark/benchmark.h
 if [ "${1:-}" = --ci ]; then
     want clang clang++
     want libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
