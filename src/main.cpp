@@ -6,6 +6,11 @@
 #include <cstring>
 #include <random>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "config.hpp"
 #include "options.hpp"
 
@@ -227,6 +232,11 @@ int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
 
 #ifndef VELDCONF_NO_MAIN  // the in-process fuzzer brings its own entry
 int main(int argc, char *argv[]) {
+#ifdef _WIN32
+    // A text-mode stream would turn each line's CR LF into CR CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     // The largest blob is 256 KiB of hex: write it in a few large pieces.
     static char out_buffer[1 << 16];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs command-line cases, kept as data, against a build of veldconf.
 
-usage: run_cases.py CASES [--prog NAME] -- COMMAND [WORD...]
+usage: run_cases.py CASES [--prog NAME] [--windows] -- COMMAND [WORD...]
 
 COMMAND (with its words) is the tool to run; each case's arguments follow
 it. When COMMAND is one word, the tool is started with argv[0] set to the
@@ -18,6 +18,7 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   stderr: TEXT         expected standard error, appended line by line
   stdout-to: PATH      send standard output to PATH instead of a pipe
   status: N            expected exit status (default 0)
+  not-on-windows: WHY  skipped with --windows, where it cannot hold
   define: NAME         starts a text that cases use as {NAME}
   text: TEXT           appended to the text being defined
 TEXT takes the escapes \\r \\n \\t \\\\ and \\xNN; {C*N} stands for the text C
@@ -91,7 +92,7 @@ def parse(path):
                 block["env"][name] = val
             elif key in ("stdout", "stderr"):
                 block[key].append(value)
-            elif key in ("stdout~", "stdout-to"):
+            elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
             elif key == "status":
                 block["status"] = int(value)
@@ -151,11 +152,17 @@ def main():
     if "--prog" in options:
         prog = options.pop(options.index("--prog") + 1)
         options.remove("--prog")
-    passed = failed = 0
+    windows = "--windows" in options
+    if windows:
+        options.remove("--windows")
+    passed = failed = skipped = 0
     for path in options:
         defines, cases = parse(path)
         defines.setdefault("prog", prog)
         for case in cases:
+            if windows and "not-on-windows" in case:
+                skipped += 1
+                continue
             problems = run_case(case, command, prog, defines)
             if problems:
                 failed += 1
@@ -164,7 +171,7 @@ def main():
                     print("  " + p)
             else:
                 passed += 1
-    print(f"{passed} passed, {failed} failed")
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed or not passed else 0
 
 

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the .deb of a release build, runs the worked example from the
+# PATH, shows the man page, and removes the package again.
+# usage: tests/package_test.sh BUILD_DIR   (needs root)
+set -euo pipefail
+build=$1
+deb=$(ls "$build"/veldconf_*.deb)
+dpkg -i "$deb" >/dev/null
+trap 'dpkg -r veldconf >/dev/null' EXIT
+want=$'AT+VELDCONF=44,100033162C0100001600636F61703A2F2F3139322E302E322E31303A3536383307003131313B323232050502,1,1\r'
+got=$(cd / && veldconf -b 1 -e 0 -d 0 -p 5683 -t 300 -i coap://192.0.2.10:5683 -n '111;222' -u 5 -g 5 -x 2)
+[ "$got" = "$want" ] || { echo "FAIL: installed veldconf printed: $got"; exit 1; }
+[ "$(command -v veldconf)" = /usr/bin/veldconf ] || { echo "FAIL: not on the PATH"; exit 1; }
+man -P cat veldconf 2>/dev/null | grep -q 'AT+VELDCONF=count,hex,index,last' ||
+    { echo "FAIL: man veldconf does not show the page"; exit 1; }
+[ -f /usr/share/bash-completion/completions/veldconf ] || { echo "FAIL: no completion"; exit 1; }
+echo "1 passed, 0 failed"
