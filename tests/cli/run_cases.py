@@ -158,7 +158,7 @@ def main():
     passed = failed = skipped = 0
     for path in options:
         defines, cases = parse(path)
-        defines.setdefault("prog", prog)
+        defines.setdefault("prog", prog.replace("\\", "\\\\"))  # a literal text
         for case in cases:
             if windows and "not-on-windows" in case:
                 skipped += 1
