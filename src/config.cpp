@@ -32,6 +32,12 @@ unsigned char *put_le(unsigned char *at, std::uint32_t value, int bytes) {
     return at;
 }
 
+std::uint32_t get_le(const unsigned char *at, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | at[i];
+    return value;
+}
+
 unsigned char *put_text(unsigned char *at, const char *text,
                         std::uint32_t len) {
     at = put_le(at, len, 2);
@@ -42,7 +48,7 @@ unsigned char *put_text(unsigned char *at, const char *text,
 }  // namespace
 
 std::size_t config_blob_len(const client_config &config) {
-    return 15 + std::size_t{config.uri_len} + std::size_t{config.ep_name_len};
+    return min_blob_len + std::size_t{config.uri_len} + std::size_t{config.ep_name_len};
 }
 
 std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
@@ -51,8 +57,8 @@ std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
     if (len > capacity) return 0;
     std::memset(buffer, 0, capacity);
     unsigned char *at = buffer;
-    *at++ = static_cast<unsigned char>(((config.boot & 1) << 4) |
-                                       (config.encrypt & 1));
+    *at++ = static_cast<unsigned char>((config.boot & 1 ? boot_flag : 0) |
+                                       (config.encrypt & 1 ? encrypt_flag : 0));
     at = put_le(at, static_cast<std::uint32_t>(config.debug), 1);
     at = put_le(at, config.port, 2);
     at = put_le(at, static_cast<std::uint32_t>(config.lifetime), 4);
@@ -62,6 +68,31 @@ std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
     *at++ = config.block2;
     *at++ = config.block2th;
     return len;
+}
+
+blob_status decode_config(const unsigned char *blob, std::size_t len,
+                          client_config &config) {
+    if (len < min_blob_len) return blob_status::too_short;
+    const std::size_t uri_len = get_le(blob + 8, 2);
+    if (len < min_blob_len + uri_len) return blob_status::lengths_disagree;
+    const unsigned char *name = blob + 10 + uri_len;
+    const std::size_t name_len = get_le(name, 2);
+    if (len != min_blob_len + uri_len + name_len) {
+        return blob_status::lengths_disagree;
+    }
+    config.boot = (blob[0] & boot_flag) != 0;
+    config.encrypt = (blob[0] & encrypt_flag) != 0;
+    config.debug = blob[1];
+    config.port = static_cast<std::uint16_t>(get_le(blob + 2, 2));
+    config.lifetime = static_cast<std::int32_t>(get_le(blob + 4, 4));
+    config.uri_len = static_cast<std::uint32_t>(uri_len);
+    config.uri = reinterpret_cast<const char *>(blob + 10);
+    config.ep_name_len = static_cast<std::uint32_t>(name_len);
+    config.ep_name = reinterpret_cast<const char *>(name + 2);
+    config.block1 = name[2 + name_len];
+    config.block2 = name[3 + name_len];
+    config.block2th = name[4 + name_len];
+    return blob_status::ok;
 }
 
 void print_chunk(const unsigned char *chunk, std::size_t count, int index,

@@ -32,8 +32,12 @@ struct client_config {
 
 // The 16-bit length fields bound each text, and so the blob.
 constexpr std::size_t max_text_len = 0xFFFF;
-constexpr std::size_t max_blob_len = 15 + 2 * max_text_len;
+constexpr std::size_t min_blob_len = 15;
+constexpr std::size_t max_blob_len = min_blob_len + 2 * max_text_len;
 constexpr std::size_t chunk_len = 1024;
+constexpr unsigned char boot_flag = 0x10;
+constexpr unsigned char encrypt_flag = 0x01;
+constexpr char command_prefix[] = "AT+VELDCONF=";
 
 std::size_t config_blob_len(const client_config &config);
 
@@ -41,6 +45,14 @@ std::size_t config_blob_len(const client_config &config);
 // returns its length; 0, with nothing written, when it does not fit.
 std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
                           const client_config &config);
+
+enum class blob_status { ok, too_short, lengths_disagree };
+
+// Reads a blob back into config, whose texts then point into blob. The
+// length fields must account for the blob's size exactly. Flag bits other
+// than boot_flag and encrypt_flag are not part of config.
+blob_status decode_config(const unsigned char *blob, std::size_t len,
+                          client_config &config);
 
 // Prints the blob as AT command lines on out (the tool passes standard
 // output). Returns false, printing nothing, when the blob does not fit in
