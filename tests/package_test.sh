@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the .deb of a release build, runs the worked example from the
-# PATH, shows the man page, and removes the package again.
+# Installs the .deb of a release build, runs the worked example and the
+# decoder from the PATH, shows the man pages, and removes the package again.
 # usage: tests/package_test.sh BUILD_DIR   (needs root)
 set -euo pipefail
 build=$1
@@ -14,4 +14,9 @@ got=$(cd / && veldconf -b 1 -e 0 -d 0 -p 5683 -t 300 -i coap://192.0.2.10:5683 -
 man -P cat veldconf 2>/dev/null | grep -q 'AT+VELDCONF=count,hex,index,last' ||
     { echo "FAIL: man veldconf does not show the page"; exit 1; }
 [ -f /usr/share/bash-completion/completions/veldconf ] || { echo "FAIL: no completion"; exit 1; }
+decoded=$(veldconf -p 5683 -i coap://192.0.2.10 -n '1;2' | veldconf-decode)
+[ "$decoded" = "veldconf -b 0 -e 0 -d 0 -p 5683 -t 300 -i coap://192.0.2.10 -n '1;2' -u 5 -g 5 -x 2" ] ||
+    { echo "FAIL: installed veldconf-decode printed: $decoded"; exit 1; }
+man -P cat veldconf-decode 2>/dev/null | grep -q 'read AT+VELDCONF commands back' ||
+    { echo "FAIL: man veldconf-decode does not show the page"; exit 1; }
 echo "1 passed, 0 failed"

@@ -16,6 +16,7 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   stdout: TEXT         expected standard output, appended line by line
   stdout~: REGEX       or a regular expression the whole output must match
   stderr: TEXT         expected standard error, appended line by line
+  stdin: TEXT          the tool's standard input, appended line by line
   stdout-to: PATH      send standard output to PATH instead of a pipe
   status: N            expected exit status (default 0)
   not-on-windows: WHY  skipped with --windows, where it cannot hold
@@ -83,14 +84,14 @@ def parse(path):
                 block.append(value)
             elif key == "case":
                 block = {"name": value, "args": [], "env": {}, "stdout": [],
-                         "stderr": [], "status": 0, "line": number}
+                         "stderr": [], "stdin": [], "status": 0, "line": number}
                 cases.append(block)
             elif key == "args":
                 block["args"].append(value)
             elif key == "env":
                 name, _, val = value.partition("=")
                 block["env"][name] = val
-            elif key in ("stdout", "stderr"):
+            elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
@@ -118,7 +119,7 @@ def run_case(case, command, prog, defines):
     sink = open(case["stdout-to"], "wb") if "stdout-to" in case else None
     try:
         done = subprocess.run(argv, executable=executable, env=env,
-                              stdin=subprocess.DEVNULL,
+                              input=decode(expand("".join(case["stdin"]), defines)),
                               stdout=sink or subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=30)
     finally:
