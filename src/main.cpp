@@ -12,14 +12,11 @@
 #endif
 
 #include "config.hpp"
-#include "options.hpp"
 
-namespace {
-
-const char short_options[] = "i:p:t:n:d:b:e:hu:g:x:";
+const char tool_short_options[] = "i:p:t:n:d:b:e:hu:g:x:";
 
 // Abbreviations match in table order, so the order is part of the interface.
-const veld::option long_options[] = {
+const veld::option tool_long_options[] = {
     {"uri", veld::required_argument, nullptr, 'i'},
     {"port", veld::required_argument, nullptr, 'p'},
     {"keep_alive", veld::required_argument, nullptr, 't'},
@@ -33,6 +30,8 @@ const veld::option long_options[] = {
     {"help", veld::no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
+
+namespace {
 
 void print_usage(const char *program, std::FILE *out) {
     std::fprintf(out, "Usage: %s [OPTION]\r\n", program);
@@ -157,7 +156,7 @@ const char *store_option(char c, const char *arg, run_state &run) {
 }
 
 bool is_tool_option(char c) {
-    return c != '\0' && c != ':' && std::strchr(short_options, c) != nullptr;
+    return c != '\0' && c != ':' && std::strchr(tool_short_options, c) != nullptr;
 }
 
 // The long block options take their value only attached (--block1=5); one
@@ -212,7 +211,7 @@ int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
     run_state run = initial_state(out, err);
     for (;;) {
         const auto c = static_cast<signed char>(veld::getopt_long(
-            argc, argv, short_options, long_options, nullptr));
+            argc, argv, tool_short_options, tool_long_options, nullptr));
         if (c == -1) break;
         if (const char *failure = handle_option(c, argv, program, run)) {
             return fail(failure, run);

@@ -4,6 +4,12 @@
 
 #include <cstdio>
 
+#include "options.hpp"
+
+// The tool's options: the short option string and the long table.
+extern const char tool_short_options[];
+extern const veld::option tool_long_options[];
+
 // Scans argv, prints the usage text, a refusal or the AT command lines on
 // out, the tool's own diagnostics on err (the scanner's go to standard
 // error), and returns the exit status: 0, -1 after a refusal, 1 when out

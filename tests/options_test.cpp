@@ -9,6 +9,7 @@
 #include <vector>
 #include <numeric>
 
+#include "main.hpp"
 #include "scan_harness.hpp"
 
 using scan_test::arg_vector;
@@ -16,22 +17,6 @@ using scan_test::scan_all;
 using scan_test::scanner;
 
 namespace {
-
-// The tool's own table, in its order: abbreviations depend on it.
-const veld::option tool_table[] = {
-    {"uri", veld::required_argument, nullptr, 'i'},
-    {"port", veld::required_argument, nullptr, 'p'},
-    {"keep_alive", veld::required_argument, nullptr, 't'},
-    {"ep", veld::required_argument, nullptr, 'n'},
-    {"debug", veld::required_argument, nullptr, 'd'},
-    {"boot", veld::required_argument, nullptr, 'b'},
-    {"encrypt", veld::required_argument, nullptr, 'e'},
-    {"block1", veld::optional_argument, nullptr, 'u'},
-    {"block2", veld::optional_argument, nullptr, 'g'},
-    {"block2th", veld::optional_argument, nullptr, 'x'},
-    {"help", veld::no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0},
-};
 
 const veld::option single_table[] = {
     {"only", veld::required_argument, nullptr, 'o'},
@@ -53,7 +38,7 @@ const veld::option short_clash_table[] = {
 };
 
 const veld::option *table_named(const std::string &name) {
-    if (name == "tool") return tool_table;
+    if (name == "tool") return tool_long_options;  // its order matters
     if (name == "single") return single_table;
     if (name == "prefix") return prefix_table;
     if (name == "clash") return short_clash_table;
@@ -137,7 +122,7 @@ TEST(ScanState, OpterrZeroSilencesDiagnostics) {
     testing::internal::CaptureStderr();
     std::string trace;
     for (int r = 0; r != -1;) {
-        r = scan_test::call(scanner::long_opts, args, "b:", tool_table);
+        r = scan_test::call(scanner::long_opts, args, "b:", tool_long_options);
         trace += scan_test::describe(r) + " ";
     }
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -220,7 +205,7 @@ TEST(ScanState, EnvironmentIsReadOnce) {
 
 TEST(PosixMode, StopsAtTheFirstNonOption) {
     arg_vector args({"prog", "a", "-b", "1", "c", "-d", "2"});
-    EXPECT_EQ(scan_all(scanner::long_opts, args, "b:d:", tool_table), "-1");
+    EXPECT_EQ(scan_all(scanner::long_opts, args, "b:d:", tool_long_options), "-1");
     EXPECT_EQ(args.joined(), "prog a -b 1 c -d 2");
     EXPECT_EQ(veld::optind, 1);
 }
