@@ -31,9 +31,11 @@ hyperfine -N -L text "$text" --runs "$runs" --warmup 20 --style basic --export-j
     | grep -E '^(Benchmark|  Time)'
 python3 - "$work/times.json" <<'PY'
 import json, sys
-mean = {r["command"]: r["mean"] for r in json.load(open(sys.argv[1]))["results"]}
-for name in mean:
-    print(f"{name:15} {mean[name] * 1e3:7.3f} ms")
-print(f"worked example / one-line C program: {mean['worked_example'] / mean['one_line']:.3f}  (target 1.15)")
-print(f"largest blob / worked example:       {mean['largest_blob'] / mean['worked_example']:.3f}  (target 1.3)")
+results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
+for name, r in results.items():
+    print(f"{name:15} mean {r['mean'] * 1e3:6.3f} ms  median {r['median'] * 1e3:6.3f} ms")
+for what, a, b, target in [("worked example / one-line C program", "worked_example", "one_line", 1.15),
+                           ("largest blob / worked example", "largest_blob", "worked_example", 1.3)]:
+    ratio = {k: results[a][k] / results[b][k] for k in ("mean", "median")}
+    print(f"{what:36} mean {ratio['mean']:.3f}  median {ratio['median']:.3f}  (target {target})")
 PY
