@@ -32,6 +32,11 @@ void report(long line, const char *what, const char *message) {
 
 void warn(long line, const char *message) { report(line, "warning: ", message); }
 
+bool starts_with(const char *text, std::size_t len, const char *prefix) {
+    const std::size_t n = std::strlen(prefix);
+    return len >= n && std::memcmp(text, prefix, n) == 0;
+}
+
 // One input line without its line end (LF or CR LF). Returns false at the
 // end of the input; a line longer than the buffer is cut and marked.
 struct line_reader {
@@ -64,8 +69,7 @@ struct line_reader {
         return !too_long;
     }
     bool starts_with(const char *prefix) const {
-        const std::size_t n = std::strlen(prefix);
-        return len >= n && std::memcmp(text, prefix, n) == 0;
+        return ::starts_with(text, len, prefix);
     }
 };
 
@@ -175,11 +179,6 @@ bool all_digits(const char *text, std::size_t len) {
         if (text[i] < '0' || text[i] > '9') return false;
     }
     return true;
-}
-
-bool starts_with(const char *text, std::size_t len, const char *prefix) {
-    const std::size_t n = std::strlen(prefix);
-    return len >= n && std::memcmp(text, prefix, n) == 0;
 }
 
 void check_uri(const veld::client_config &c) {

@@ -120,13 +120,10 @@ TEST(ScanState, OpterrZeroSilencesDiagnostics) {
     veld::optind = 0;
     veld::opterr = 0;
     testing::internal::CaptureStderr();
-    std::string trace;
-    for (int r = 0; r != -1;) {
-        r = scan_test::call(scanner::long_opts, args, "b:", tool_long_options);
-        trace += scan_test::describe(r) + " ";
-    }
+    const std::string trace =
+        scan_test::scan_rest(scanner::long_opts, args, "b:", tool_long_options);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(trace, "?(c) ?(0) ?(b) -1 ");
+    EXPECT_EQ(trace, "?(c) ?(0) ?(b) -1");
     veld::opterr = 1;
 }
 
@@ -137,10 +134,7 @@ TEST(ScanState, OptresetRereadsTheCurrentWord) {
         scan_test::call(scanner::plain, args, "abc", nullptr));
     EXPECT_EQ(veld::optind, 1);
     veld::optreset = 1;
-    for (int r = 0; r != -1;) {
-        r = scan_test::call(scanner::plain, args, "abc", nullptr);
-        trace += " " + scan_test::describe(r);
-    }
+    trace += " " + scan_test::scan_rest(scanner::plain, args, "abc", nullptr);
     EXPECT_EQ(trace, "a a b c -1");
 }
 
@@ -158,12 +152,7 @@ TEST(ScanState, OptresetForgetsASkippedRun) {
     veld::optind = 0;
     EXPECT_EQ(scan_test::call(scanner::long_opts, args, "a", nullptr), 'a');
     veld::optreset = 1;  // the run "x" is forgotten, never rotated
-    std::string trace;
-    for (int r = 0; r != -1;) {
-        r = scan_test::call(scanner::long_opts, args, "a", nullptr);
-        trace += scan_test::describe(r) + " ";
-    }
-    EXPECT_EQ(trace, "a -1 ");
+    EXPECT_EQ(scan_test::scan_rest(scanner::long_opts, args, "a", nullptr), "a -1");
     EXPECT_EQ(args.joined(), "prog x -a -a y");
     EXPECT_EQ(veld::optind, 4);
 }
@@ -277,13 +266,8 @@ TEST(ScanState, OptindMovedOutsideArgvEndsTheScan) {
         veld::optind = 0;
         ASSERT_EQ(scan_test::call(scanner::long_opts, args, "a", nullptr), 'a');
         veld::optind = c.poke;
-        std::string trace;
-        for (int calls = 0; calls < 10; ++calls) {
-            const int r = scan_test::call(scanner::long_opts, args, "a", nullptr);
-            trace += (trace.empty() ? "" : " ") + scan_test::describe(r);
-            if (r == -1) break;
-        }
-        EXPECT_EQ(trace, c.then) << c.poke;
+        EXPECT_EQ(scan_test::scan_rest(scanner::long_opts, args, "a", nullptr), c.then)
+            << c.poke;
         EXPECT_EQ(args.joined(), c.final_argv) << c.poke;
     }
 }

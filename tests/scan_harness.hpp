@@ -57,11 +57,9 @@ inline std::string describe(int result) {
     return out;
 }
 
-// Restarts the scanner and runs it to its end (bounded), returning the trace.
-inline std::string scan_all(scanner s, arg_vector &args, const char *optstring,
-                            const veld::option *longopts) {
-    veld::optind = 0;
-    veld::opterr = 1;
+// Goes on scanning to the end (bounded), returning the trace of the calls.
+inline std::string scan_rest(scanner s, arg_vector &args, const char *optstring,
+                             const veld::option *longopts) {
     std::string trace;
     for (int calls = 0; calls < 50; ++calls) {
         const int result = call(s, args, optstring, longopts);
@@ -69,6 +67,14 @@ inline std::string scan_all(scanner s, arg_vector &args, const char *optstring,
         if (result == -1) break;
     }
     return trace;
+}
+
+// Restarts the scanner and runs it to its end.
+inline std::string scan_all(scanner s, arg_vector &args, const char *optstring,
+                            const veld::option *longopts) {
+    veld::optind = 0;
+    veld::opterr = 1;
+    return scan_rest(s, args, optstring, longopts);
 }
 
 }  // namespace scan_test
