@@ -2,10 +2,12 @@
 // carry, and prints the veldconf command that recreates them (or, with
 // --json, the fields). Every framing or blob fault is named with its line
 // and nothing is decoded; doubtful but valid values are warnings.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "commands.hpp"
 #include "config.hpp"
 #include "options.hpp"
 
@@ -18,159 +20,13 @@ const char usage[] =
     "absent or -) and prints the veldconf command that recreates them, or\n"
     "with --json the settings they carry.\n";
 
-// The longest line of a valid chunk, with room to tell it from a longer one.
-constexpr std::size_t max_line_len =
-    sizeof veld::command_prefix + 2 * veld::chunk_len + 32;
+void warn(long line, const char *message) { veld::report(program, line, "warning: ", message); }
 
-void report(long line, const char *what, const char *message) {
-    if (line > 0) {
-        std::fprintf(stderr, "%s: line %ld: %s%s\n", program, line, what, message);
-    } else {
-        std::fprintf(stderr, "%s: %s%s\n", program, what, message);
-    }
-}
-
-void warn(long line, const char *message) { report(line, "warning: ", message); }
+void fail(const char *what, const char *message) { veld::report(program, 0, what, message); }
 
 bool starts_with(const char *text, std::size_t len, const char *prefix) {
     const std::size_t n = std::strlen(prefix);
     return len >= n && std::memcmp(text, prefix, n) == 0;
-}
-
-// One input line without its line end (LF or CR LF). Returns false at the
-// end of the input; a line longer than the buffer is cut and marked.
-struct line_reader {
-    std::FILE *in;
-    long number = 0;
-    char text[max_line_len];
-    std::size_t len = 0;
-    bool too_long = false;
-
-    bool next() {
-        len = 0;
-        too_long = false;
-        int c = std::getc(in);
-        if (c == EOF) return false;
-        ++number;
-        for (; c != EOF && c != '\n'; c = std::getc(in)) {
-            if (len < sizeof text) {
-                text[len++] = static_cast<char>(c);
-            } else {
-                too_long = true;
-            }
-        }
-        if (len > 0 && text[len - 1] == '\r' && !too_long) --len;
-        return true;
-    }
-    bool blank() const {
-        for (std::size_t i = 0; i < len; ++i) {
-            if (text[i] != ' ' && text[i] != '\t') return false;
-        }
-        return !too_long;
-    }
-    bool starts_with(const char *prefix) const {
-        return ::starts_with(text, len, prefix);
-    }
-};
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// Reads decimal digits at text[at...]: false if there are none, or too many.
-bool read_decimal(const char *text, std::size_t len, std::size_t &at,
-                  unsigned long &value) {
-    const std::size_t start = at;
-    value = 0;
-    for (; at < len && text[at] >= '0' && text[at] <= '9'; ++at) {
-        if (at - start >= 9) return false;
-        value = value * 10 + static_cast<unsigned long>(text[at] - '0');
-    }
-    return at > start;
-}
-
-// The chunks read so far, joined into the blob.
-struct framing {
-    unsigned char blob[veld::max_blob_len];
-    std::size_t blob_len = 0;
-    unsigned long next_index = 1;
-    bool started = false;
-    bool finished = false;
-    bool lower_case_seen = false;
-};
-
-// Checks one AT line and appends its bytes; returns the fault, or null.
-const char *read_chunk(const line_reader &line, framing &f) {
-    if (line.too_long) return "longer than any AT+VELDCONF line";
-    const char *text = line.text;
-    std::size_t at = std::strlen(veld::command_prefix);
-    unsigned long count = 0;
-    if (!read_decimal(text, line.len, at, count) || at >= line.len ||
-        text[at] != ',') {
-        return "the byte count is not a decimal number followed by a comma";
-    }
-    const std::size_t hex_start = ++at;
-    while (at < line.len && text[at] != ',') ++at;
-    const std::size_t digits = at - hex_start;
-    unsigned long index = 0;
-    unsigned long last = 0;
-    if (at >= line.len || !read_decimal(text, line.len, ++at, index) ||
-        at >= line.len || text[at] != ',' ||
-        !read_decimal(text, line.len, ++at, last) || at != line.len) {
-        return "expected AT+VELDCONF=count,hex,index,last";
-    }
-    if (digits != 2 * count) return "the byte count is not half the number of hex digits";
-    if (index != f.next_index) return "the chunk index is out of order (a chunk is missing or repeated)";
-    if (last > 1) return "the last-chunk flag is neither 0 nor 1";
-    if (last == 0 && count != veld::chunk_len) return "a chunk before the last does not hold 1024 bytes";
-    if (count > veld::chunk_len) return "a chunk holds more than 1024 bytes";
-    if (f.blob_len + count > veld::max_blob_len) return "more bytes than the largest blob";
-    for (std::size_t i = 0; i < digits; i += 2) {
-        const int high = hex_value(text[hex_start + i]);
-        const int low = hex_value(text[hex_start + i + 1]);
-        if (high < 0 || low < 0) return "the hex text holds a character that is not a hex digit";
-        f.blob[f.blob_len++] = static_cast<unsigned char>(16 * high + low);
-    }
-    for (std::size_t i = 0; i < digits; ++i) {
-        if (text[hex_start + i] >= 'a' && !f.lower_case_seen) {
-            f.lower_case_seen = true;
-            warn(line.number, "lower-case hex digits (the tool writes upper case)");
-        }
-    }
-    ++f.next_index;
-    f.finished = last == 1;
-    return nullptr;
-}
-
-// Reads every line; returns false, having named the fault, on bad framing.
-bool read_commands(std::FILE *in, framing &f) {
-    static line_reader line;
-    line.in = in;
-    while (line.next()) {
-        if (line.blank()) continue;
-        const bool command = line.starts_with(veld::command_prefix);
-        if (!f.started && !command) continue;  // whatever comes before
-        f.started = true;
-        const char *fault = f.finished  ? "text after the last chunk"
-                            : !command ? "not an AT+VELDCONF line"
-                                       : read_chunk(line, f);
-        if (fault != nullptr) {
-            report(line.number, "", fault);
-            return false;
-        }
-    }
-    if (!f.started) {
-        report(0, "", "no AT+VELDCONF line in the input");
-        return false;
-    }
-    if (!f.finished) {
-        report(line.number, "", "the input ends before the last chunk (flag 1)");
-        return false;
-    }
-    return true;
 }
 
 bool all_digits(const char *text, std::size_t len) {
@@ -336,16 +192,16 @@ void print_json(const veld::client_config &c) {
     std::fputs("}\n", stdout);
 }
 
-int decode(std::FILE *in, bool json) {
-    static framing f;
-    if (!read_commands(in, f)) return 1;
+int decode(std::FILE *in, const char *name, bool json) {
+    static veld::framing f;
+    if (!veld::read_commands(in, name, program, f)) return 1;
     veld::client_config config{};
     switch (veld::decode_config(f.blob, f.blob_len, config)) {
         case veld::blob_status::too_short:
-            report(0, "", "the blob is shorter than 15 bytes");
+            fail("", "the blob is shorter than 15 bytes");
             return 1;
         case veld::blob_status::lengths_disagree:
-            report(0, "", "the blob's length fields do not account for its size");
+            fail("", "the blob's length fields do not account for its size");
             return 1;
         case veld::blob_status::ok:
             break;
@@ -354,7 +210,7 @@ int decode(std::FILE *in, bool json) {
     if (json) {
         print_json(config);
     } else if (unmakeable != nullptr) {
-        report(0, "no veldconf command line makes this blob: ", unmakeable);
+        fail("no veldconf command line makes this blob: ", unmakeable);
         return 1;
     } else {
         print_command(config);
@@ -371,6 +227,7 @@ int main(int argc, char *argv[]) {
         {nullptr, 0, nullptr, 0},
     };
     bool json = false;
+    veld::opterr = 0;  // the messages below name the program
     for (int c; (c = veld::getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
         if (c == 'j') {
             json = true;
@@ -378,19 +235,22 @@ int main(int argc, char *argv[]) {
             std::fputs(usage, stdout);
             return 0;
         } else {
-            std::fprintf(stderr, "\n%s", usage);
+            veld::report_bad_option(program, c, argc, argv);
+            std::fputs(usage, stderr);
             return 2;
         }
     }
     if (argc - veld::optind > 1) {
-        std::fputs(usage, stderr);
+        std::fprintf(stderr, "%s: one FILE at most, got %d\n%s", program,
+                     argc - veld::optind, usage);
         return 2;
     }
     const char *path = veld::optind < argc ? argv[veld::optind] : "-";
-    std::FILE *in = std::strcmp(path, "-") == 0 ? stdin : std::fopen(path, "rb");
+    const bool from_stdin = std::strcmp(path, "-") == 0;
+    std::FILE *in = from_stdin ? stdin : std::fopen(path, "rb");
     if (in == nullptr) {
-        std::fprintf(stderr, "%s: cannot open %s\n", program, path);
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", program, path, std::strerror(errno));
         return 1;
     }
-    return decode(in, json);
+    return decode(in, from_stdin ? "standard input" : path, json);
 }

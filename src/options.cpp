@@ -365,4 +365,15 @@ void rotate_args(int first_skipped, int end_of_run, int end_of_options,
     }
 }
 
+void report_bad_option(const char *program, int result, int argc, char *argv[]) {
+    const char *what = result == ':' ? "option %s needs a value" : "unknown option %s";
+    char letter[3] = {'-', static_cast<char>(optopt), '\0'};
+    const char *word = optopt != 0 ? letter
+                       : optind > 0 && optind <= argc ? argv[optind - 1]
+                                                      : "";
+    std::fprintf(stderr, "%s: ", program);
+    std::fprintf(stderr, what, word);
+    std::fputc('\n', stderr);
+}
+
 }  // namespace veld

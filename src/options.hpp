@@ -63,4 +63,9 @@ void rotate_args(int first_skipped, int end_of_run, int end_of_options,
                  char *argv[]);
 int gcd(int a, int b);
 
+// For programs that scan with opterr = 0: names the word behind the '?' or
+// ':' just returned, as "PROGRAM: unknown option -z" or "PROGRAM: option
+// --timeout needs a value", on standard error.
+void report_bad_option(const char *program, int result, int argc, char *argv[]);
+
 }  // namespace veld

@@ -1,0 +1,255 @@
+#include "commands.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+namespace veld {
+
+namespace {
+
+bool starts_with(const char *text, std::size_t len, const char *prefix) {
+    const std::size_t n = std::strlen(prefix);
+    return len >= n && std::memcmp(text, prefix, n) == 0;
+}
+
+bool equals(const char *text, std::size_t len, const char *word) {
+    return len == std::strlen(word) && std::memcmp(text, word, len) == 0;
+}
+
+// One input line without its line end (LF or CR LF). Returns false at the
+// end of the input or on a read error; a line longer than the buffer is cut
+// and marked.
+struct line_reader {
+    std::FILE *in;
+    long number;
+    char text[max_line_len + transcript_marker_at + 2];
+    std::size_t len;
+    bool too_long;
+    bool stray_cr;  // CR CR LF: a CR LF that went through a text-mode stream
+
+    bool next() {
+        len = 0;
+        too_long = false;
+        stray_cr = false;
+        int c = std::getc(in);
+        if (c == EOF) return false;
+        ++number;
+        for (; c != EOF && c != '\n'; c = std::getc(in)) {
+            if (len < sizeof text) {
+                text[len++] = static_cast<char>(c);
+            } else {
+                too_long = true;
+            }
+        }
+        if (len > 0 && text[len - 1] == '\r' && !too_long) --len;
+        stray_cr = len > 0 && text[len - 1] == '\r' && !too_long;
+        return true;
+    }
+    bool blank() const {
+        for (std::size_t i = 0; i < len; ++i) {
+            if (text[i] != ' ' && text[i] != '\t') return false;
+        }
+        return !too_long;
+    }
+};
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Reads decimal digits at text[at...]: false if there are none, or too many.
+bool read_decimal(const char *text, std::size_t len, std::size_t &at,
+                  unsigned long &value) {
+    const std::size_t start = at;
+    value = 0;
+    for (; at < len && text[at] >= '0' && text[at] <= '9'; ++at) {
+        if (at - start >= 9) return false;
+        value = value * 10 + static_cast<unsigned long>(text[at] - '0');
+    }
+    return at > start;
+}
+
+// Checks one AT line and appends its bytes; returns the fault, or null.
+const char *read_chunk(const char *text, std::size_t len, long number,
+                       const char *program, framing &f) {
+    std::size_t at = std::strlen(command_prefix);
+    unsigned long count = 0;
+    if (!read_decimal(text, len, at, count) || at >= len || text[at] != ',') {
+        return "the byte count is not a decimal number followed by a comma";
+    }
+    const std::size_t hex_start = ++at;
+    while (at < len && text[at] != ',') ++at;
+    const std::size_t digits = at - hex_start;
+    unsigned long index = 0;
+    unsigned long last = 0;
+    if (at >= len || !read_decimal(text, len, ++at, index) || at >= len ||
+        text[at] != ',' || !read_decimal(text, len, ++at, last) || at != len) {
+        return "expected AT+VELDCONF=count,hex,index,last";
+    }
+    if (digits != 2 * count) return "the byte count is not half the number of hex digits";
+    if (index != f.next_index) return "the chunk index is out of order (a chunk is missing or repeated)";
+    if (last > 1) return "the last-chunk flag is neither 0 nor 1";
+    if (last == 0 && count != chunk_len) return "a chunk before the last does not hold 1024 bytes";
+    if (count > chunk_len) return "a chunk holds more than 1024 bytes";
+    if (f.blob_len + count > max_blob_len) return "more bytes than the largest blob";
+    for (std::size_t i = 0; i < digits; i += 2) {
+        const int high = hex_value(text[hex_start + i]);
+        const int low = hex_value(text[hex_start + i + 1]);
+        if (high < 0 || low < 0) return "the hex text holds a character that is not a hex digit";
+        f.blob[f.blob_len++] = static_cast<unsigned char>(16 * high + low);
+    }
+    for (std::size_t i = 0; i < digits; ++i) {
+        if (text[hex_start + i] >= 'a' && !f.lower_case_seen) {
+            f.lower_case_seen = true;
+            report(program, number, "warning: ", "lower-case hex digits (the tool writes upper case)");
+        }
+    }
+    std::memcpy(f.text + f.text_len, text, len);
+    f.text_len += len;
+    f.line_end[f.line_count++] = f.text_len;
+    ++f.next_index;
+    f.finished = last == 1;
+    return nullptr;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// "YYYY-MM-DD HH:MM:SS.mmm > " or "... < ": the shape, not the date's sense.
+bool transcript_line(const char *text, std::size_t len) {
+    static const char shape[] = "dddd-dd-dd dd:dd:dd.ddd ";
+    if (len < transcript_marker_at + 2) return false;
+    for (std::size_t i = 0; i < transcript_marker_at; ++i) {
+        if (shape[i] == 'd' ? !is_digit(text[i]) : text[i] != shape[i]) return false;
+    }
+    const char marker = text[transcript_marker_at];
+    return (marker == sent_marker || marker == received_marker) &&
+           text[transcript_marker_at + 1] == ' ';
+}
+
+// A transcript's received line: only the final result code to the last
+// AT+VELDCONF line sent matters (echoes and unsolicited lines do not).
+const char *read_answer(const char *text, std::size_t len, framing &f) {
+    if (!f.awaiting_answer || !is_final_result(text, len)) return nullptr;
+    f.awaiting_answer = false;
+    return is_ok(text, len) ? nullptr : "the module refused the line sent before this one";
+}
+
+// Reads one line of a plain input, or of a transcript after its prefix.
+const char *read_line(const char *text, std::size_t len, long number,
+                      const char *program, framing &f) {
+    const bool command = starts_with(text, len, command_prefix);
+    if (f.transcript) {
+        const char marker = text[transcript_marker_at];
+        text += transcript_marker_at + 2;
+        len -= transcript_marker_at + 2;
+        if (marker == received_marker) return read_answer(text, len, f);
+        const bool sent_command = starts_with(text, len, command_prefix);
+        if (!sent_command) return nullptr;  // the probe, and what follows the run
+        if (f.awaiting_answer) return "a line sent before the module acknowledged the one before it";
+        if (f.finished) return "text after the last chunk";
+        f.started = true;
+        f.awaiting_answer = true;
+        return read_chunk(text, len, number, program, f);
+    }
+    f.started = true;
+    if (f.finished) return "text after the last chunk";
+    if (!command) return "not an AT+VELDCONF line";
+    return read_chunk(text, len, number, program, f);
+}
+
+}  // namespace
+
+void report(const char *program, long line, const char *what, const char *message) {
+    if (line > 0) {
+        std::fprintf(stderr, "%s: line %ld: %s%s\n", program, line, what, message);
+    } else {
+        std::fprintf(stderr, "%s: %s%s\n", program, what, message);
+    }
+}
+
+bool read_commands(std::FILE *in, const char *name, const char *program, framing &f) {
+    static line_reader line;
+    line = line_reader{};
+    line.in = in;
+    f.blob_len = f.text_len = f.line_count = 0;
+    f.next_index = 1;
+    f.started = f.finished = f.lower_case_seen = f.transcript = f.awaiting_answer = false;
+    bool first = true;
+    while (line.next()) {
+        if (line.blank()) continue;
+        if (first) f.transcript = transcript_line(line.text, line.len);
+        first = false;
+        // Whatever comes before the first command is not read at all.
+        if (!f.transcript && !f.started && !starts_with(line.text, line.len, command_prefix)) {
+            continue;
+        }
+        const char *fault = nullptr;
+        if (line.too_long) {
+            fault = "longer than any AT+VELDCONF line";
+        } else if (f.transcript && !transcript_line(line.text, line.len)) {
+            fault = "not a line of a transcript";
+        } else if (line.stray_cr) {
+            fault = "a stray CR before the line end (CR CR LF: CR LF written through a text-mode stream?)";
+        } else {
+            fault = read_line(line.text, line.len, line.number, program, f);
+        }
+        if (fault != nullptr) {
+            report(program, line.number, "", fault);
+            return false;
+        }
+    }
+    if (std::ferror(in)) {
+        std::fprintf(stderr, "%s: cannot read %s: %s\n", program, name, std::strerror(errno));
+        return false;
+    }
+    if (!f.started) {
+        report(program, 0, "", "no AT+VELDCONF line in the input");
+        return false;
+    }
+    if (!f.finished) {
+        report(program, line.number, "", "the input ends before the last chunk (flag 1)");
+        return false;
+    }
+    if (f.awaiting_answer) {
+        report(program, line.number, "", "the transcript ends before the module acknowledged the last chunk");
+        return false;
+    }
+    return true;
+}
+
+const char *command_line(const framing &f, std::size_t k, std::size_t &len) {
+    const std::size_t start = k == 0 ? 0 : f.line_end[k - 1];
+    len = f.line_end[k] - start;
+    return f.text + start;
+}
+
+bool is_ok(const char *line, std::size_t len) { return equals(line, len, "OK"); }
+
+bool is_final_result(const char *line, std::size_t len) {
+    return is_ok(line, len) || equals(line, len, "ERROR") ||
+           starts_with(line, len, "+CME ERROR:") || starts_with(line, len, "+CMS ERROR:");
+}
+
+std::size_t transcript_prefix(char *buffer, char marker) {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const long millis = static_cast<long>(
+        duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    std::size_t n = std::strftime(buffer, transcript_marker_at, "%Y-%m-%d %H:%M:%S", &local);
+    n += static_cast<std::size_t>(std::snprintf(buffer + n, 8, ".%03ld %c ", millis, marker));
+    return n;
+}
+
+}  // namespace veld
