@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs command-line cases, kept as data, against a build of veldconf.
 
-usage: run_cases.py CASES [--prog NAME] [--windows] -- COMMAND [WORD...]
+usage: run_cases.py CASES [--prog NAME] [--windows] [--tools DIR]
+                    [--device NAME --link PATH] -- COMMAND [WORD...]
 
 COMMAND (with its words) is the tool to run; each case's arguments follow
 it. When COMMAND is one word, the tool is started with argv[0] set to the
@@ -15,11 +16,22 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        otherwise removed)
   stdout: TEXT         expected standard output, appended line by line
   stdout~: REGEX       or a regular expression the whole output must match
+  stderr~: REGEX       the same for standard error
   stderr: TEXT         expected standard error, appended line by line
   stdin: TEXT          the tool's standard input, appended line by line
   stdout-to: PATH      send standard output to PATH instead of a pipe
   status: N            expected exit status (default 0)
   not-on-windows: WHY  skipped with --windows, where it cannot hold
+  stdin-veldconf: ARGS the standard input is what DIR/veldconf (--tools)
+                       prints for ARGS; {stdin} stands for it
+  module: BEHAVIOURS   start tests/module_sim.py with these words; {device}
+                       is its port (or, with --device and --link, NAME,
+                       the simulator linking PATH to its port). The port's
+                       settings must be the same before and after the run.
+  received: TEXT       the AT+VELDCONF lines the module must have received
+                       (default: none)
+  log-decodes: yes     DIR/veldconf-decode reads the transcript {log} back
+                       to what it makes of the standard input
   define: NAME         starts a text that cases use as {NAME}
   text: TEXT           appended to the text being defined
 TEXT takes the escapes \\r \\n \\t \\\\ and \\xNN; {C*N} stands for the text C
@@ -31,8 +43,10 @@ Nothing else in a value is special, and no line end is implied.
 import os
 import re
 import shlex
+import signal
 import subprocess
 import sys
+import tempfile
 
 ESCAPES = {"r": b"\r", "n": b"\n", "t": b"\t", "\\": b"\\"}
 
@@ -45,6 +59,8 @@ def decode(text):
         if c == "\\" and i + 1 < len(text):
             nxt = text[i + 1]
             if nxt == "x":
+                if not re.fullmatch(r"[0-9A-Fa-f]{2}", text[i + 2:i + 4]):
+                    raise ValueError(f"\\x needs two hex digits: {text[i:i + 4]!r}")
                 out += bytes([int(text[i + 2:i + 4], 16)])
                 i += 4
                 continue
@@ -93,12 +109,19 @@ def parse(path):
                 block["env"][name] = val
             elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
+            elif key in ("stdout~", "stderr~", "stdout-to", "not-on-windows", "stdin-veldconf",
+                         "module", "log-decodes"):
+                block[key] = value
+            elif key == "received":
+                block.setdefault("received", []).append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
             elif key == "status":
                 block["status"] = int(value)
             else:
                 sys.exit(f"{path}:{number}: unknown key {key!r}")
+            if block is None and key != "define":
+                sys.exit(f"{path}:{number}: {key!r} before any case or define")
     return {k: "".join(v) for k, v in defines.items()}, cases
 
 
@@ -108,7 +131,73 @@ def words(case, defines):
     return [decode(word) for word in shlex.split(line)]
 
 
-def run_case(case, command, prog, defines):
+SIM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "module_sim.py")
+
+
+class Module:
+    """The module simulator of one case, on a pseudo-terminal of its own."""
+
+    def __init__(self, behaviour, work, device, link):
+        self.record = os.path.join(work, "received")
+        extra = ["--link", link] if link else []
+        self.proc = subprocess.Popen(
+            [sys.executable, SIM, "--record", self.record] + extra + shlex.split(behaviour),
+            stdout=subprocess.PIPE)
+        self.tty = self.proc.stdout.readline().decode().strip()
+        self.device = device or self.tty
+        self.hangs_up = "hangup-at" in behaviour
+
+    def settings(self):
+        return subprocess.run(["stty", "-g", "-F", self.tty], capture_output=True).stdout
+
+    def received(self):
+        self.proc.send_signal(signal.SIGTERM)
+        self.proc.wait(timeout=10)
+        with open(self.record, "rb") as f:
+            data = f.read()
+        return b"".join(re.findall(rb"AT\+VELDCONF=[^\r\n]*\r\n", data))
+
+
+def tool(options, name):
+    return os.path.join(options["tools"], name)
+
+
+def run_case(case, command, prog, defines, options):
+    defines = dict(defines)
+    stdin = decode(expand("".join(case["stdin"]), defines))
+    if "stdin-veldconf" in case:
+        made = subprocess.run([tool(options, "veldconf")] + words({"args": [case["stdin-veldconf"]]}, defines),
+                              capture_output=True, check=True)
+        stdin = made.stdout
+    defines["stdin"] = stdin.decode("latin-1").replace("\\", "\\\\")
+    with tempfile.TemporaryDirectory() as work:
+        defines["log"] = os.path.join(work, "log")
+        module = None
+        if "module" in case:
+            module = Module(case["module"], work, options["device"], options["link"])
+            defines["device"] = module.device
+            before = module.settings()
+        try:
+            problems = run_command(case, command, prog, defines, stdin)
+        finally:
+            got = module.received() if module else b""
+        if module:
+            want = decode(expand("".join(case.get("received", [])), defines))
+            if got != want:
+                problems.append(f"the module received\n  got  {got[:300]!r}\n  want {want[:300]!r}")
+            if not module.hangs_up and module.settings() != before:
+                problems.append("the port's settings were not restored")
+        if "log-decodes" in case:
+            decoder = tool(options, "veldconf-decode")
+            from_log = subprocess.run([decoder, defines["log"]], capture_output=True)
+            from_input = subprocess.run([decoder], input=stdin, capture_output=True)
+            if from_log.returncode or from_log.stdout != from_input.stdout:
+                problems.append(f"the transcript reads back as {from_log.stdout[:200]!r} "
+                                f"{from_log.stderr[:200]!r}, the input as {from_input.stdout[:200]!r}")
+    return problems
+
+
+def run_command(case, command, prog, defines, stdin):
     args = words(case, defines)
     env = {k: v for k, v in os.environ.items() if k != "POSIXLY_CORRECT"}
     env.update(case["env"])
@@ -118,10 +207,9 @@ def run_case(case, command, prog, defines):
         argv, executable = [c.encode() for c in command] + args, None
     sink = open(case["stdout-to"], "wb") if "stdout-to" in case else None
     try:
-        done = subprocess.run(argv, executable=executable, env=env,
-                              input=decode(expand("".join(case["stdin"]), defines)),
+        done = subprocess.run(argv, executable=executable, env=env, input=stdin,
                               stdout=sink or subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=30)
+                              stderr=subprocess.PIPE, timeout=60)
     finally:
         if sink:
             sink.close()
@@ -135,12 +223,28 @@ def run_case(case, command, prog, defines):
         want = decode(expand("".join(case["stdout"]), defines))
         if out != want:
             problems.append(f"stdout\n  got  {out[:600]!r}\n  want {want[:600]!r}")
-    want_err = decode(expand("".join(case["stderr"]), defines))
-    if done.stderr != want_err:
-        problems.append(f"stderr\n  got  {done.stderr!r}\n  want {want_err!r}")
+    if "stderr~" in case:
+        pattern = decode(expand(case["stderr~"], defines))
+        if not re.fullmatch(pattern, done.stderr, re.DOTALL):
+            problems.append(f"stderr {done.stderr[:300]!r} does not match {pattern[:300]!r}")
+    else:
+        want_err = decode(expand("".join(case["stderr"]), defines))
+        if done.stderr != want_err:
+            problems.append(f"stderr\n  got  {done.stderr!r}\n  want {want_err!r}")
     if done.returncode != case["status"]:
         problems.append(f"status {done.returncode}, want {case['status']}")
     return problems
+
+
+def take_value(options, flag, default):
+    if flag not in options:
+        return default
+    at = options.index(flag)
+    if at + 1 >= len(options):
+        sys.exit(f"{flag} needs a value\n{__doc__}")
+    value = options.pop(at + 1)
+    options.remove(flag)
+    return value
 
 
 def main():
@@ -149,10 +253,8 @@ def main():
         sys.exit(__doc__)
     split = argv.index("--")
     options, command = argv[:split], argv[split + 1:]
-    prog = "veldconf"
-    if "--prog" in options:
-        prog = options.pop(options.index("--prog") + 1)
-        options.remove("--prog")
+    prog = take_value(options, "--prog", "veldconf")
+    settings = {name: take_value(options, "--" + name, None) for name in ("tools", "device", "link")}
     windows = "--windows" in options
     if windows:
         options.remove("--windows")
@@ -164,7 +266,10 @@ def main():
             if windows and "not-on-windows" in case:
                 skipped += 1
                 continue
-            problems = run_case(case, command, prog, defines)
+            try:
+                problems = run_case(case, command, prog, defines, settings)
+            except (ValueError, KeyError) as error:
+                problems = [f"malformed case: {error}"]
             if problems:
                 failed += 1
                 print(f"FAIL {path}:{case['line']}: {case['name']}")

@@ -1,0 +1,51 @@
+// The AT conversation with a module over any byte link: send a command
+// line, then read response lines (ending in CR, LF or both) until a final
+// result code (OK, ERROR, +CME ERROR: n, +CMS ERROR: n) or the timeout.
+// The echo of the command is skipped; other lines are kept as the
+// command's information lines (unsolicited ones among them). Knows nothing
+// of the platform: the sender gives it a serial port, the tests a buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "commands.hpp"
+
+namespace veld {
+
+struct link {
+    void *context;
+    // As port_read: bytes read, 0 on timeout, -1 on an error, -2 interrupted.
+    long (*read)(void *context, char *buffer, std::size_t capacity, long timeout_ms);
+    bool (*write)(void *context, const char *data, std::size_t len);
+};
+
+enum class outcome { ok, refused, timeout, port_error, interrupted };
+
+constexpr std::size_t max_response_len = max_line_len;
+constexpr std::size_t max_info_lines = 8;
+constexpr std::size_t max_info_len = 256;
+
+struct dialogue {
+    link io;
+    long timeout_ms;
+    std::FILE *log;      // the transcript, or null
+    std::FILE *verbose;  // where unsolicited lines are shown, or null
+    const char *program;
+    char pending[max_response_len];  // received, not yet a whole line
+    std::size_t pending_len;
+    char line[max_response_len];  // the last whole line: on refusal, the module's words
+    std::size_t line_len;
+    char info[max_info_lines][max_info_len];  // the last command's other lines
+    std::size_t info_len[max_info_lines];
+    std::size_t info_count;
+};
+
+// Writes command (without a line end) and line_end, then waits for its
+// final result code.
+outcome exchange(dialogue &d, const char *command, std::size_t len, const char *line_end);
+
+// "AT" until OK, at most tries times.
+outcome probe(dialogue &d, int tries);
+
+}  // namespace veld

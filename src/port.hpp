@@ -1,0 +1,51 @@
+// A serial port: open it exclusively in raw mode (8N1, the given rate,
+// optional RTS/CTS), read with a deadline, write, and put its previous
+// settings back. termios on POSIX, Win32 on Windows; nothing above this
+// layer knows which.
+#pragma once
+
+#include <cstddef>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <termios.h>
+#endif
+
+namespace veld {
+
+struct serial_port {
+#ifdef _WIN32
+    HANDLE handle;
+    DCB saved_state;
+    COMMTIMEOUTS saved_timeouts;
+#else
+    int fd;
+    termios saved;
+#endif
+    bool restore;  // the saved settings are to be put back
+};
+
+enum class port_status { ok, bad_rate, cannot_open, in_use, not_a_port, cannot_configure };
+
+// Opens device (a tty path, or COMn) at baud. On failure, why holds the
+// system's reason.
+port_status port_open(serial_port &port, const char *device, long baud, bool rtscts,
+                      char *why, std::size_t why_len);
+
+// Reads what has arrived, waiting at most timeout_ms for the first byte.
+// Returns the byte count, 0 on timeout, -1 on an error or hang-up, -2 when
+// interrupted (see port_interrupted).
+long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeout_ms);
+
+bool port_write(serial_port &port, const char *data, std::size_t len);
+
+// Puts the previous settings back and closes the port.
+void port_close(serial_port &port);
+
+// Ctrl-C, SIGTERM (Ctrl-Break on Windows) end a wait in port_read and are
+// remembered here, so that the port is restored before the program ends.
+void port_catch_interrupts();
+bool port_interrupted();
+
+}  // namespace veld

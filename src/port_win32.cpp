@@ -1,0 +1,146 @@
+#include <cstdio>
+#include <cstring>
+
+#include "port.hpp"
+
+namespace veld {
+
+namespace {
+
+volatile LONG interrupted = 0;
+
+BOOL WINAPI note_interrupt(DWORD) {
+    InterlockedExchange(&interrupted, 1);
+    return TRUE;  // handled: the sender restores the port and ends itself
+}
+
+void reason(char *why, std::size_t len, DWORD error) {
+    char text[256];
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, text, sizeof text, nullptr);
+    DWORD end = n;
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.')) --end;
+    text[end] = '\0';
+    if (end == 0) std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
+    std::snprintf(why, len, "%s", text);
+}
+
+port_status fail(serial_port &port, port_status status, char *why, std::size_t len) {
+    reason(why, len, GetLastError());
+    port_close(port);
+    return status;
+}
+
+// COM10 and above open only as \\.\COMn; the form works for all.
+void device_path(const char *device, char *path, std::size_t len) {
+    if (std::strncmp(device, "\\\\.\\", 4) == 0) {
+        std::snprintf(path, len, "%s", device);
+    } else {
+        std::snprintf(path, len, "\\\\.\\%s", device);
+    }
+}
+
+}  // namespace
+
+port_status port_open(serial_port &port, const char *device, long baud, bool rtscts,
+                      char *why, std::size_t why_len) {
+    port.restore = false;
+    if (baud < 110 || baud > 4000000) {
+        std::snprintf(why, why_len, "not a rate a serial port can be set to");
+        return port_status::bad_rate;
+    }
+    char path[300];
+    device_path(device, path, sizeof path);
+    // No sharing: a second sender is refused by the system itself.
+    port.handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port.handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        reason(why, why_len, error);
+        return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                   ? port_status::in_use
+                   : port_status::cannot_open;
+    }
+    port.saved_state.DCBlength = sizeof port.saved_state;
+    if (!GetCommState(port.handle, &port.saved_state) ||
+        !GetCommTimeouts(port.handle, &port.saved_timeouts)) {
+        return fail(port, port_status::not_a_port, why, why_len);
+    }
+    DCB state = port.saved_state;
+    state.BaudRate = static_cast<DWORD>(baud);
+    state.ByteSize = 8;
+    state.Parity = NOPARITY;
+    state.StopBits = ONESTOPBIT;
+    state.fBinary = TRUE;
+    state.fParity = FALSE;
+    state.fOutxCtsFlow = rtscts ? TRUE : FALSE;
+    state.fRtsControl = rtscts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    state.fOutxDsrFlow = FALSE;
+    state.fDtrControl = DTR_CONTROL_ENABLE;
+    state.fDsrSensitivity = FALSE;
+    state.fOutX = FALSE;
+    state.fInX = FALSE;
+    state.fErrorChar = FALSE;
+    state.fNull = FALSE;
+    state.fAbortOnError = FALSE;
+    if (!SetCommState(port.handle, &state)) {
+        const DWORD error = GetLastError();
+        reason(why, why_len, error);
+        port_close(port);
+        return error == ERROR_INVALID_PARAMETER ? port_status::bad_rate
+                                                : port_status::cannot_configure;
+    }
+    port.restore = true;
+    PurgeComm(port.handle, PURGE_RXCLEAR);
+    return port_status::ok;
+}
+
+long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeout_ms) {
+    // In slices, so that Ctrl-C is seen within a tenth of a second.
+    for (long waited = 0;;) {
+        if (interrupted) return -2;
+        const long slice = timeout_ms - waited < 100 ? timeout_ms - waited : 100;
+        COMMTIMEOUTS timeouts{};
+        // Return what has arrived as soon as a byte is there, else wait.
+        timeouts.ReadIntervalTimeout = MAXDWORD;
+        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+        timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(slice > 0 ? slice : 1);
+        timeouts.WriteTotalTimeoutConstant = 10000;
+        DWORD n = 0;
+        if (!SetCommTimeouts(port.handle, &timeouts) ||
+            !ReadFile(port.handle, buffer, static_cast<DWORD>(capacity), &n, nullptr)) {
+            return -1;
+        }
+        if (n > 0) return static_cast<long>(n);
+        waited += slice;
+        if (waited >= timeout_ms) return interrupted ? -2 : 0;
+    }
+}
+
+bool port_write(serial_port &port, const char *data, std::size_t len) {
+    while (len > 0) {
+        DWORD n = 0;
+        if (interrupted ||
+            !WriteFile(port.handle, data, static_cast<DWORD>(len), &n, nullptr) || n == 0) {
+            return false;
+        }
+        data += n;
+        len -= n;
+    }
+    return true;
+}
+
+void port_close(serial_port &port) {
+    if (port.handle == INVALID_HANDLE_VALUE || port.handle == nullptr) return;
+    if (port.restore) {
+        SetCommState(port.handle, &port.saved_state);
+        SetCommTimeouts(port.handle, &port.saved_timeouts);
+    }
+    CloseHandle(port.handle);
+    port.handle = INVALID_HANDLE_VALUE;
+}
+
+void port_catch_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
+
+bool port_interrupted() { return interrupted != 0; }
+
+}  // namespace veld
