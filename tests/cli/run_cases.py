@@ -30,6 +30,7 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        settings must be the same before and after the run.
   received: TEXT       the AT+VELDCONF lines the module must have received
                        (default: none)
+  received-lines: N    or the first N lines of the standard input
   log-decodes: yes     DIR/veldconf-decode reads the transcript {log} back
                        to what it makes of the standard input
   define: NAME         starts a text that cases use as {NAME}
@@ -110,7 +111,7 @@ def parse(path):
             elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
             elif key in ("stdout~", "stderr~", "stdout-to", "not-on-windows", "stdin-veldconf",
-                         "module", "log-decodes"):
+                         "module", "log-decodes", "received-lines"):
                 block[key] = value
             elif key == "received":
                 block.setdefault("received", []).append(value)
@@ -179,13 +180,16 @@ def run_case(case, command, prog, defines, options):
             before = module.settings()
         try:
             problems = run_command(case, command, prog, defines, stdin)
+            after = module.settings() if module else b""
         finally:
             got = module.received() if module else b""
         if module:
             want = decode(expand("".join(case.get("received", [])), defines))
+            if "received-lines" in case:
+                want = b"".join(stdin.splitlines(keepends=True)[:int(case["received-lines"])])
             if got != want:
                 problems.append(f"the module received\n  got  {got[:300]!r}\n  want {want[:300]!r}")
-            if not module.hangs_up and module.settings() != before:
+            if not module.hangs_up and after != before:
                 problems.append("the port's settings were not restored")
         if "log-decodes" in case:
             decoder = tool(options, "veldconf-decode")
