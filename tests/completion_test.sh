@@ -17,21 +17,28 @@ sleep 0.5
 passed=0 failed=0
 # check WANT KEYS...: each key is text typed as it is, or Tab. WANT is the
 # last line of the screen afterwards (with | where the cursor was), or with "list: " a line bash listed.
+# Waits until the screen's text is PATTERN (a glob) after blank lines go.
+settle() {
+    local tries
+    for ((tries = 0; tries < 200; tries++)); do
+        screen=$(t capture-pane -p)
+        [[ $(grep -v '^$' <<<"$screen" | tail -n 1) == $1 ]] &&
+            { [ "$1" != '$' ] || [ "$(grep -vc '^$' <<<"$screen")" = 1 ]; } && return
+        sleep 0.02
+    done
+}
 check() {
     local want=$1 key screen line tries
     shift
     t send-keys C-c; t send-keys -l "clear"; t send-keys Enter
+    settle '$'  # the keys go to a clean line, not to clear's
     for key in "$@"; do
         if [ "$key" = Tab ]; then t send-keys Tab; else t send-keys -l "$key"; fi
     done
     # Readline takes the keys in order, so once the | shows, all are done.
     t send-keys -l "|"
-    for ((tries = 0; tries < 100; tries++)); do
-        screen=$(t capture-pane -p)
-        line=$(grep -v '^$' <<<"$screen" | tail -n 1)
-        [[ $line == *"|" && $screen != *clear* ]] && break
-        sleep 0.02
-    done
+    settle '*|'
+    line=$(grep -v '^$' <<<"$screen" | tail -n 1)
     if [[ $want == list:* ]]; then
         grep -qxF -- "${want#list: }" <<<"$(sed 's/  */ /g; s/ *$//' <<<"$screen")" && line=$want
     fi

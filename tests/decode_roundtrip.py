@@ -3,6 +3,8 @@
 printed command through veldconf again; the lines must be identical.
 
 usage: decode_roundtrip.py VELDCONF VELDCONF_DECODE [COUNT] [SEED]
+
+SEED 'random' draws a new one, printed with the result.
 """
 import os
 import random
@@ -50,7 +52,8 @@ def random_args(rng):
 def main():
     tool, decoder = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     count = int(sys.argv[3]) if len(sys.argv) > 3 else 1000
-    seed = int(sys.argv[4]) if len(sys.argv) > 4 else random.randrange(2**32)
+    seed = sys.argv[4] if len(sys.argv) > 4 else "random"
+    seed = random.randrange(2**32) if seed == "random" else int(seed)
     rng = random.Random(seed)
     env = dict(os.environ, PATH=os.path.dirname(tool) + os.pathsep + os.environ["PATH"])
     env.pop("POSIXLY_CORRECT", None)
