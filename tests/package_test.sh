@@ -19,4 +19,9 @@ decoded=$(veldconf -p 5683 -i coap://192.0.2.10 -n '1;2' | veldconf-decode)
     { echo "FAIL: installed veldconf-decode printed: $decoded"; exit 1; }
 man -P cat veldconf-decode 2>/dev/null | grep -q 'read AT+VELDCONF commands back' ||
     { echo "FAIL: man veldconf-decode does not show the page"; exit 1; }
+man -P cat veldconf-send 2>/dev/null | grep -q 'sends them to the module on the serial port' ||
+    { echo "FAIL: man veldconf-send does not show the page"; exit 1; }
+veldconf-send --help | grep -q '^Usage: veldconf-send' || { echo "FAIL: veldconf-send"; exit 1; }
+[ -f /usr/share/doc/veldconf/copyright ] || { echo "FAIL: no copyright file"; exit 1; }
+lintian --fail-on error,warning "$deb" || { echo "FAIL: lintian"; exit 1; }
 echo "1 passed, 0 failed"
