@@ -3,6 +3,7 @@
 #include "main.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -82,10 +83,18 @@ run_state initial_state(std::FILE *out, std::FILE *err) {
     return run;
 }
 
-// A port from the dynamic range 49152-65535, different from run to run.
-std::uint16_t random_port() {
-    std::random_device source;
-    return static_cast<std::uint16_t>(49152 + source() % 16384);
+// A different number on every run. The random device may be missing (it
+// throws then): the clock and where the stack landed still differ per run.
+std::uint32_t per_run_entropy() {
+    try {
+        std::random_device source;
+        return source();
+    } catch (...) {
+        const int here = 0;
+        const auto ticks = std::chrono::high_resolution_clock::now().time_since_epoch().count();
+        return static_cast<std::uint32_t>(ticks) ^
+               static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&here) >> 4);
+    }
 }
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -207,6 +216,10 @@ int fail(const char *message, const run_state &run) {
 
 }  // namespace
 
+std::uint16_t dynamic_port(std::uint32_t entropy) {
+    return static_cast<std::uint16_t>(49152 + entropy % 16384);
+}
+
 int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "veldconf";
     run_state run = initial_state(out, err);
@@ -221,7 +234,7 @@ int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
     // -h alone asks for help, not for a configuration.
     if (run.help_seen && !run.settings_seen) return checked_exit(run);
     if (const char *missing = missing_text(run)) return fail(missing, run);
-    if (!run.port_given) run.config.port = random_port();
+    if (!run.port_given) run.config.port = dynamic_port(per_run_entropy());
 
     // The encoder clears the capacity it is given: only the part the blob
     // needs, as clearing all 128 KiB of a fresh stack costs more than the

@@ -2,6 +2,7 @@
 // and the in-process fuzzer its own.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "options.hpp"
@@ -16,3 +17,7 @@ extern const veld::option tool_long_options[];
 // could not be written. The scanner is process-wide: set optind to 0
 // before a second run in the same process.
 int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err);
+
+// A port of the dynamic range 49152-65535 drawn from entropy, for a run
+// that names none.
+std::uint16_t dynamic_port(std::uint32_t entropy);

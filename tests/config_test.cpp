@@ -1,4 +1,5 @@
 #include "config.hpp"
+#include "main.hpp"
 
 #include <gtest/gtest.h>
 
@@ -153,3 +154,13 @@ TEST_P(Framing, SplitsIntoChunksOf1024) {
 INSTANTIATE_TEST_SUITE_P(Sizes, Framing, testing::ValuesIn(framing_cases));
 
 }  // namespace
+
+// Whatever the source gives, a drawn port stays in the dynamic range.
+TEST(Front, DrawnPortStaysInTheDynamicRange) {
+    for (std::uint32_t entropy : {0u, 1u, 16383u, 16384u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        const unsigned port = dynamic_port(entropy);
+        EXPECT_GE(port, 49152u) << entropy;
+        EXPECT_LE(port, 65535u) << entropy;
+    }
+    EXPECT_NE(dynamic_port(0), dynamic_port(1));
+}
