@@ -73,9 +73,9 @@ std::size_t encode_config(unsigned char *buffer, std::size_t capacity,
 blob_status decode_config(const unsigned char *blob, std::size_t len,
                           client_config &config) {
     if (len < min_blob_len) return blob_status::too_short;
-    const std::size_t uri_len = get_le(blob + 8, 2);
+    const std::size_t uri_len = get_le(blob + uri_len_at, 2);
     if (len < min_blob_len + uri_len) return blob_status::lengths_disagree;
-    const unsigned char *name = blob + 10 + uri_len;
+    const unsigned char *name = blob + uri_at + uri_len;
     const std::size_t name_len = get_le(name, 2);
     if (len != min_blob_len + uri_len + name_len) {
         return blob_status::lengths_disagree;
@@ -86,7 +86,7 @@ blob_status decode_config(const unsigned char *blob, std::size_t len,
     config.port = static_cast<std::uint16_t>(get_le(blob + 2, 2));
     config.lifetime = static_cast<std::int32_t>(get_le(blob + 4, 4));
     config.uri_len = static_cast<std::uint32_t>(uri_len);
-    config.uri = reinterpret_cast<const char *>(blob + 10);
+    config.uri = reinterpret_cast<const char *>(blob + uri_at);
     config.ep_name_len = static_cast<std::uint32_t>(name_len);
     config.ep_name = reinterpret_cast<const char *>(name + 2);
     config.block1 = name[2 + name_len];
@@ -115,10 +115,10 @@ bool write_config_commands(unsigned char *buffer, std::size_t capacity,
     if (remaining == 0) return false;
     int k = 0;
     for (; remaining > chunk_len; remaining -= chunk_len, ++k) {
-        std::fprintf(out, "AT+VELDCONF=%d,", static_cast<int>(chunk_len));
+        std::fprintf(out, "%s%d,", command_prefix, static_cast<int>(chunk_len));
         print_chunk(buffer + k * chunk_len, chunk_len, k + 1, 0, out);
     }
-    std::fprintf(out, "AT+VELDCONF=%d,", static_cast<int>(remaining));
+    std::fprintf(out, "%s%d,", command_prefix, static_cast<int>(remaining));
     print_chunk(buffer + k * chunk_len, remaining, k + 1, 1, out);
     return true;
 }

@@ -35,6 +35,8 @@ constexpr std::size_t max_text_len = 0xFFFF;
 constexpr std::size_t min_blob_len = 15;
 constexpr std::size_t max_blob_len = min_blob_len + 2 * max_text_len;
 constexpr std::size_t chunk_len = 1024;
+constexpr std::size_t uri_len_at = 8;  // the fields before it: flags, debug, port, lifetime
+constexpr std::size_t uri_at = uri_len_at + 2;
 constexpr unsigned char boot_flag = 0x10;
 constexpr unsigned char encrypt_flag = 0x01;
 constexpr char command_prefix[] = "AT+VELDCONF=";
