@@ -9,11 +9,6 @@ namespace veld {
 
 namespace {
 
-bool starts_with(const char *text, std::size_t len, const char *prefix) {
-    const std::size_t n = std::strlen(prefix);
-    return len >= n && std::memcmp(text, prefix, n) == 0;
-}
-
 bool equals(const char *text, std::size_t len, const char *word) {
     return len == std::strlen(word) && std::memcmp(text, word, len) == 0;
 }
@@ -117,14 +112,12 @@ const char *read_chunk(const char *text, std::size_t len, long number,
     return nullptr;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // "YYYY-MM-DD HH:MM:SS.mmm > " or "... < ": the shape, not the date's sense.
 bool transcript_line(const char *text, std::size_t len) {
     static const char shape[] = "dddd-dd-dd dd:dd:dd.ddd ";
     if (len < transcript_marker_at + 2) return false;
     for (std::size_t i = 0; i < transcript_marker_at; ++i) {
-        if (shape[i] == 'd' ? !is_digit(text[i]) : text[i] != shape[i]) return false;
+        if (shape[i] == 'd' ? !all_digits(text + i, 1) : text[i] != shape[i]) return false;
     }
     const char marker = text[transcript_marker_at];
     return (marker == sent_marker || marker == received_marker) &&
@@ -220,6 +213,30 @@ bool read_commands(std::FILE *in, const char *name, const char *program, framing
         return false;
     }
     return true;
+}
+
+bool read_command_file(const char *path, const char *program, framing &f) {
+    const bool from_stdin = std::strcmp(path, "-") == 0;
+    std::FILE *in = from_stdin ? stdin : std::fopen(path, "rb");
+    if (in == nullptr) {
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", program, path, std::strerror(errno));
+        return false;
+    }
+    const bool ok = read_commands(in, from_stdin ? "standard input" : path, program, f);
+    if (!from_stdin) std::fclose(in);
+    return ok;
+}
+
+bool starts_with(const char *text, std::size_t len, const char *prefix) {
+    const std::size_t n = std::strlen(prefix);
+    return len >= n && std::memcmp(text, prefix, n) == 0;
+}
+
+bool all_digits(const char *text, std::size_t len) {
+    for (std::size_t i = 0; i < len; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    return len > 0;
 }
 
 const char *command_line(const framing &f, std::size_t k, std::size_t &len) {

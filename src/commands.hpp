@@ -47,6 +47,14 @@ bool read_commands(std::FILE *in, const char *name, const char *program, framing
 // is 0).
 void report(const char *program, long line, const char *what, const char *message);
 
+// The same for the file at path, or standard input when path is "-"; a
+// file that cannot be opened is named with the system's reason.
+bool read_command_file(const char *path, const char *program, framing &f);
+
+// Text tests the programs share.
+bool starts_with(const char *text, std::size_t len, const char *prefix);
+bool all_digits(const char *text, std::size_t len);  // false when empty
+
 // Line k (from 0) as read, and its length.
 const char *command_line(const framing &f, std::size_t k, std::size_t &len);
 

@@ -2,7 +2,6 @@
 // carry, and prints the veldconf command that recreates them (or, with
 // --json, the fields). Every framing or blob fault is named with its line
 // and nothing is decoded; doubtful but valid values are warnings.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -24,22 +23,9 @@ void warn(long line, const char *message) { veld::report(program, line, "warning
 
 void fail(const char *what, const char *message) { veld::report(program, 0, what, message); }
 
-bool starts_with(const char *text, std::size_t len, const char *prefix) {
-    const std::size_t n = std::strlen(prefix);
-    return len >= n && std::memcmp(text, prefix, n) == 0;
-}
-
-bool all_digits(const char *text, std::size_t len) {
-    if (len == 0) return false;
-    for (std::size_t i = 0; i < len; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-    }
-    return true;
-}
-
 void check_uri(const veld::client_config &c) {
-    const bool coap = starts_with(c.uri, c.uri_len, "coap://");
-    const bool coaps = starts_with(c.uri, c.uri_len, "coaps://");
+    const bool coap = veld::starts_with(c.uri, c.uri_len, "coap://");
+    const bool coaps = veld::starts_with(c.uri, c.uri_len, "coaps://");
     if (!coap && !coaps) {
         warn(0, "the URI's scheme is neither coap:// nor coaps://");
         return;
@@ -57,8 +43,8 @@ void check_name(const veld::client_config &c) {
     const std::size_t imei =
         semicolon ? static_cast<std::size_t>(static_cast<const char *>(semicolon) - c.ep_name)
                   : 0;
-    if (semicolon == nullptr || !all_digits(c.ep_name, imei) ||
-        !all_digits(c.ep_name + imei + 1, c.ep_name_len - imei - 1)) {
+    if (semicolon == nullptr || !veld::all_digits(c.ep_name, imei) ||
+        !veld::all_digits(c.ep_name + imei + 1, c.ep_name_len - imei - 1)) {
         warn(0, "the endpoint name is not digits;digits (IMEI;IMSI)");
     }
 }
@@ -192,9 +178,9 @@ void print_json(const veld::client_config &c) {
     std::fputs("}\n", stdout);
 }
 
-int decode(std::FILE *in, const char *name, bool json) {
+int decode(const char *path, bool json) {
     static veld::framing f;
-    if (!veld::read_commands(in, name, program, f)) return 1;
+    if (!veld::read_command_file(path, program, f)) return 1;
     veld::client_config config{};
     switch (veld::decode_config(f.blob, f.blob_len, config)) {
         case veld::blob_status::too_short:
@@ -245,12 +231,5 @@ int main(int argc, char *argv[]) {
                      argc - veld::optind, usage);
         return 2;
     }
-    const char *path = veld::optind < argc ? argv[veld::optind] : "-";
-    const bool from_stdin = std::strcmp(path, "-") == 0;
-    std::FILE *in = from_stdin ? stdin : std::fopen(path, "rb");
-    if (in == nullptr) {
-        std::fprintf(stderr, "%s: cannot open %s: %s\n", program, path, std::strerror(errno));
-        return 1;
-    }
-    return decode(in, from_stdin ? "standard input" : path, json);
+    return decode(veld::optind < argc ? argv[veld::optind] : "-", json);
 }

@@ -43,7 +43,8 @@ const char usage[] =
     "error, 2 a usage or input error.\n";
 
 constexpr int probe_tries = 3;
-constexpr std::size_t bar_width = 30;
+constexpr char bar[] = "##############################";
+constexpr std::size_t bar_width = sizeof bar - 1;
 
 struct settings {
     long baud = 115200;
@@ -127,19 +128,6 @@ int read_settings(int argc, char *argv[], settings &s) {
     return -1;
 }
 
-// Reads and checks the whole input before the port is opened.
-bool read_input(const settings &s, veld::framing &f) {
-    const bool from_stdin = std::strcmp(s.input, "-") == 0;
-    std::FILE *in = from_stdin ? stdin : std::fopen(s.input, "rb");
-    if (in == nullptr) {
-        std::fprintf(stderr, "%s: cannot open %s: %s\n", program, s.input, std::strerror(errno));
-        return false;
-    }
-    const bool ok = veld::read_commands(in, from_stdin ? "standard input" : s.input, program, f);
-    if (!from_stdin) std::fclose(in);
-    return ok;
-}
-
 long read_port(void *context, char *buffer, std::size_t capacity, long timeout_ms) {
     return veld::port_read(*static_cast<veld::serial_port *>(context), buffer, capacity, timeout_ms);
 }
@@ -177,8 +165,8 @@ void show_progress(std::size_t done, std::size_t total) {
     std::fprintf(stderr, "\rline %zu of %zu", done, total);
     if (total > 1) {
         const std::size_t filled = done * bar_width / total;
-        std::fprintf(stderr, " [%.*s%*s]", static_cast<int>(filled),
-                     "##############################", static_cast<int>(bar_width - filled), "");
+        std::fprintf(stderr, " [%.*s%*s]", static_cast<int>(filled), bar,
+                     static_cast<int>(bar_width - filled), "");
     }
     std::fflush(stderr);
 }
@@ -245,13 +233,6 @@ int send_lines(veld::dialogue &d, const settings &s, const veld::framing &f) {
     return 0;
 }
 
-bool all_digits(const char *text, std::size_t len) {
-    for (std::size_t i = 0; i < len; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-    }
-    return len > 0;
-}
-
 // An identity line: digits, perhaps after "+CGSN: " and in quotes.
 bool read_identity(const char *line, std::size_t len, const char *prefix, std::size_t low,
                    std::size_t high, const char *&digits, std::size_t &count) {
@@ -264,7 +245,7 @@ bool read_identity(const char *line, std::size_t len, const char *prefix, std::s
     if (len >= 2 && line[0] == '"' && line[len - 1] == '"') ++line, len -= 2;
     digits = line;
     count = len;
-    return len >= low && len <= high && all_digits(line, len);
+    return len >= low && len <= high && veld::all_digits(line, len);
 }
 
 int ask_identity(veld::dialogue &d, const settings &s, const char *command, const char *prefix,
@@ -328,7 +309,8 @@ int main(int argc, char *argv[]) {
     const int words = read_settings(argc, argv, s);
     if (words >= 0) return words;
     static veld::framing f;
-    if (!s.ep_name && !read_input(s, f)) return 2;
+    // The whole input is checked before the port is opened.
+    if (!s.ep_name && !veld::read_command_file(s.input, program, f)) return 2;
     std::FILE *log = nullptr;
     if (s.log != nullptr && (log = std::fopen(s.log, "wb")) == nullptr) {
         std::fprintf(stderr, "%s: cannot write %s: %s\n", program, s.log, std::strerror(errno));
