@@ -31,18 +31,16 @@ void keep_info(dialogue &d, const char *text, std::size_t len) {
 // Takes the next whole line out of pending into d.line; false if there is
 // none yet. A line longer than the buffer is cut there.
 bool next_line(dialogue &d) {
-    for (std::size_t i = 0; i < d.pending_len; ++i) {
-        const char c = d.pending[i];
-        if (c != '\r' && c != '\n' && i + 1 < sizeof d.pending) continue;
-        const std::size_t end = (c == '\r' || c == '\n') ? i : i + 1;
-        std::memcpy(d.line, d.pending, end);
-        d.line_len = end;
-        const std::size_t used = end < d.pending_len && (c == '\r' || c == '\n') ? end + 1 : end;
-        std::memmove(d.pending, d.pending + used, d.pending_len - used);
-        d.pending_len -= used;
-        return true;
-    }
-    return false;
+    std::size_t end = 0;
+    while (end < d.pending_len && d.pending[end] != '\r' && d.pending[end] != '\n') ++end;
+    const bool ended = end < d.pending_len;
+    if (!ended && d.pending_len < sizeof d.pending) return false;
+    std::memcpy(d.line, d.pending, end);
+    d.line_len = end;
+    const std::size_t used = ended ? end + 1 : end;
+    std::memmove(d.pending, d.pending + used, d.pending_len - used);
+    d.pending_len -= used;
+    return true;
 }
 
 bool same(const char *a, std::size_t a_len, const char *b, std::size_t b_len) {
