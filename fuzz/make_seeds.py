@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Writes the fuzzers' seed corpora from the test cases.
 
-fuzz/corpus/scanner: one input per line of tests/scan_cases.txt, in the
-byte format scanner_fuzz.cpp reads; fuzz/corpus/cli: the words of each
-case of tests/cli/cases.txt, NUL-separated, as cli_fuzz.cpp reads them.
+usage: make_seeds.py OUT_DIR
+
+OUT_DIR/scanner: one input per line of tests/scan_cases.txt, in the byte
+format scanner_fuzz.cpp reads; OUT_DIR/cli: the words of each case of
+tests/cli/cases.txt, NUL-separated, as cli_fuzz.cpp reads them. The build
+runs it, so the seeds always follow the cases.
 """
-import os
 import pathlib
 import sys
 
@@ -13,12 +15,10 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "cli"))
 import run_cases  # noqa: E402
 
-# The long tables of tests/options_test.cpp, as (name, has_arg, flag, val).
-TOOL = [("uri", 1, 0, "i"), ("port", 1, 0, "p"), ("keep_alive", 1, 0, "t"),
-        ("ep", 1, 0, "n"), ("debug", 1, 0, "d"), ("boot", 1, 0, "b"),
-        ("encrypt", 1, 0, "e"), ("block1", 2, 0, "u"), ("block2", 2, 0, "g"),
-        ("block2th", 2, 0, "x"), ("help", 0, 0, "h")]
-TABLES = {"none": None, "tool": TOOL, "single": [("only", 1, 0, "o")],
+# The small long tables of tests/options_test.cpp, as (name, has_arg, flag,
+# val); "tool" is the tool's own table, which the fuzzer has built in.
+TOOL_TABLE = 13  # the table count that names it in scanner_fuzz.cpp
+TABLES = {"none": None, "tool": TOOL_TABLE, "single": [("only", 1, 0, "o")],
           "prefix": [("ab", 0, 0, "1"), ("abc", 0, 0, "2"), ("a", 0, 0, "3")],
           "clash": [("alpha", 0, 0, "A"), ("beta", 1, 0, "B")]}
 SCANNERS = {"plain": 0, "long": 1, "long_only": 2}
@@ -37,7 +37,11 @@ def scanner_seed(line):
     bytes_ = [SCANNERS[fn], 0 if optstring == "null" else 1]
     bytes_ += text("" if optstring == "null" else optstring[1:-1])
     entries = TABLES[table]
-    bytes_.append(0 if entries is None else len(entries) + 1)
+    if entries == TOOL_TABLE:
+        bytes_.append(TOOL_TABLE + 1)
+        entries = []
+    else:
+        bytes_.append(0 if entries is None else len(entries) + 1)
     for name, *_ in entries or []:
         bytes_ += text(name)
     for _, has_arg, flag, val in entries or []:
@@ -60,9 +64,12 @@ def write(folder, seeds):
 
 
 def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: make_seeds.py OUT_DIR")
+    out = pathlib.Path(sys.argv[1])
     lines = [l.rstrip("\n") for l in open(ROOT / "tests" / "scan_cases.txt")
              if l.strip() and not l.startswith("#")]
-    write(ROOT / "fuzz" / "corpus" / "scanner", [scanner_seed(l) for l in lines])
+    write(out / "scanner", [scanner_seed(l) for l in lines])
 
     defines, cases = run_cases.parse(ROOT / "tests" / "cli" / "cases.txt")
     defines.setdefault("prog", "veldconf")
@@ -71,7 +78,7 @@ def main():
         seed = b"\0".join(run_cases.words(case, defines))
         if len(seed) <= 4096:
             seeds.append(seed)
-    write(ROOT / "fuzz" / "corpus" / "cli", seeds)
+    write(out / "cli", seeds)
 
 
 if __name__ == "__main__":

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Runs each fuzzer for a bounded time from the committed seeds; a finding
+# Runs each fuzzer for a bounded time from the seeds the build made from the test cases; a finding
 # fails the run (and is left as crash-* in the working folder).
 # usage: fuzz/run.sh BUILD_DIR [SECONDS]
 set -euo pipefail
 build=$1
 seconds=${2:-60}
-here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -16,7 +15,7 @@ run() {  # name corpus [env arguments]
     echo "== $name for ${seconds}s"
     env "$@" "$build/fuzz/${corpus}_fuzz" -max_total_time="$seconds" \
         -close_fd_mask=2 -print_final_stats=1 -timeout=10 \
-        "$work/$name" "$here/corpus/$corpus" >"$work/$name.log" 2>&1 || status=$?
+        "$work/$name" "$build/fuzz/corpus/$corpus" >"$work/$name.log" 2>&1 || status=$?
     grep -E '^(stat::(number_of_executed_units|average_exec_per_sec)|invariant failed|==[0-9]+==|SUMMARY)' \
         "$work/$name.log" || true
     if [ "$status" -ne 0 ]; then

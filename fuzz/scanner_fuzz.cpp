@@ -1,6 +1,7 @@
 // Fuzzes the option scanner alone: the input picks the function, the option
-// string, a long table, the words and pokes at optind/optreset between
-// calls, and every call is checked against the scanner's invariants.
+// string, a long table (drawn, or the tool's own), the words and pokes at
+// optind/optreset between calls, and every call is checked against the
+// scanner's invariants.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "main.hpp"
 #include "options.hpp"
 
 namespace {
@@ -35,6 +37,16 @@ std::string draw_text(FuzzedDataProvider &in, std::size_t max_len) {
     ((ok) ? (void)0 : (std::fprintf(stderr, "invariant failed: %s\n", #ok), std::abort()))
 
 // optarg is null or points into one of the words, its terminator included.
+// The table-count value that stands for the tool's long table; the seeds
+// written by fuzz/make_seeds.py use it, so they follow the tool's table.
+constexpr int tool_table = 13;
+
+int tool_table_entries() {
+    int n = 0;
+    while (tool_long_options[n].name != nullptr) ++n;
+    return n;
+}
+
 bool points_into_a_word(const char *p, const std::vector<std::string> &words) {
     if (p == nullptr) return true;
     for (const std::string &w : words) {
@@ -54,7 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     int flag_target = 0;
     std::vector<std::string> names;
     std::vector<veld::option> table;
-    const int entries = in.ConsumeIntegralInRange(-1, 12);  // -1: no table
+    int entries = in.ConsumeIntegralInRange(-1, tool_table);  // -1: no table
+    const bool own_table = entries == tool_table;
+    if (own_table) entries = 0;
     for (int i = 0; i < entries; ++i) names.push_back(draw_text(in, 12));
     for (int i = 0; i < entries; ++i) {
         table.push_back({names[i].c_str(), in.ConsumeIntegralInRange(0, 2),
@@ -63,6 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     table.push_back({nullptr, 0, nullptr, 0});
     const veld::option *longopts = entries >= 0 ? table.data() : nullptr;
+    if (own_table) {
+        longopts = tool_long_options;
+        entries = tool_table_entries();
+    }
 
     std::vector<std::string> words{"prog"};
     const int extra = in.ConsumeIntegralInRange(0, 16);
