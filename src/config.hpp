@@ -57,10 +57,15 @@ blob_status decode_config(const unsigned char *blob, std::size_t len,
                           client_config &config);
 
 // Prints the blob as AT command lines on out (the tool passes standard
-// output). Returns false, printing nothing, when the blob does not fit in
-// capacity.
+// output), building one chunk at a time in buffer after clearing all of
+// its capacity: chunk_len bytes hold any blob. Returns false, printing
+// nothing, when capacity is less than the first chunk.
 bool write_config_commands(unsigned char *buffer, std::size_t capacity,
                            const client_config &config, std::FILE *out);
+
+// Writes the two upper-case hex digits of each of count bytes to text
+// (2 * count characters, not terminated) and returns their end.
+char *put_hex(const unsigned char *bytes, std::size_t count, char *text);
 
 // Prints one line's hex digits, index and last flag (the prefix and count
 // come before it).

@@ -2,7 +2,6 @@
 // lines that configure the module.
 #include "main.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -236,13 +235,8 @@ int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
     if (const char *missing = missing_text(run)) return fail(missing, run);
     if (!run.port_given) run.config.port = dynamic_port(per_run_entropy());
 
-    // The encoder clears the capacity it is given: only the part the blob
-    // needs, as clearing all 128 KiB of a fresh stack costs more than the
-    // rest of a small run.
-    unsigned char blob[veld::max_blob_len];
-    const std::size_t capacity =
-        std::min(sizeof blob, veld::config_blob_len(run.config));
-    if (!veld::write_config_commands(blob, capacity, run.config, out)) {
+    unsigned char chunk[veld::chunk_len];
+    if (!veld::write_config_commands(chunk, sizeof chunk, run.config, out)) {
         return fail("CONFIG exceed.", run);
     }
     return checked_exit(run);
@@ -255,8 +249,9 @@ int main(int argc, char *argv[]) {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
-    // The largest blob is 256 KiB of hex: write it in a few large pieces.
-    static char out_buffer[1 << 16];
+    // The largest blob is 256 KiB of hex: written in pieces of 16 KiB, as
+    // each fresh page of a larger buffer costs more than the writes it saves.
+    static char out_buffer[1 << 14];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
     return run_veldconf(argc, argv, stdout, stderr);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -88,6 +89,22 @@ TEST(Encoder, EveryByteValueIsTwoUpperCaseDigits) {
     EXPECT_EQ(hex(blob).substr(20, 6), "000102");
 }
 
+// Every split of whole blocks of sixteen and a tail, at every alignment:
+// the digits match, and nothing is written past them.
+TEST(Encoder, HexOfAnyLengthAndAlignment) {
+    bytes all(256 + 64);
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<unsigned char>(i * 7 + 3);
+    for (std::size_t at = 0; at < 16; ++at) {
+        for (std::size_t len = 0; len <= 256 + 33; len += len < 40 ? 1 : 31) {
+            std::string text(2 * len + 4, '#');
+            char *end = veld::put_hex(all.data() + at, len, &text[0]);
+            ASSERT_EQ(end, text.data() + 2 * len) << at << " " << len;
+            const bytes piece(all.begin() + at, all.begin() + at + len);
+            ASSERT_EQ(text, hex(piece) + "####") << at << " " << len;
+        }
+    }
+}
+
 TEST(Encoder, ClearsTheWholeBufferFirst) {
     bytes buffer(300, 0xAA);
     const std::size_t len =
@@ -116,6 +133,8 @@ const framing_case framing_cases[] = {
     {15, {15}},
     {1024, {1024}},
     {1025, {1024, 1}},
+    {1026, {1024, 2}},  // the block exponents split across two chunks
+    {2041, {1024, 1017}},  // the name's length split across two chunks
     {2048, {1024, 1024}},
     {2049, {1024, 1024, 1}},
     {veld::max_blob_len, std::vector<std::size_t>(128, 1024)},
@@ -148,7 +167,12 @@ TEST_P(Framing, SplitsIntoChunksOf1024) {
         at += 2 * lens[i];
     }
     EXPECT_EQ(at, blob_hex.size());
+    // Through a buffer of one chunk, as the tool passes, or one of the blob.
+    EXPECT_EQ(commands(c, veld::chunk_len), expected);
     EXPECT_EQ(commands(c, veld::max_blob_len), expected);
+    bool written = true;
+    EXPECT_EQ(commands(c, std::min(f.blob_len, veld::chunk_len) - 1, &written), "");
+    EXPECT_FALSE(written);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Framing, testing::ValuesIn(framing_cases));
