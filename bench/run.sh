@@ -32,12 +32,17 @@ largest="-p 5683 -i {text} -n {text}"
 grep -m1 'model name' /proc/cpuinfo || true
 echo "cores: $(nproc); runs: $runs each, in $rounds rounds; tool: $tool"
 # Rounds of the four commands in turn, so that a slow spell of the machine
-# falls on all of them; the ratio of each round shows the spread.
+# falls on all of them, every other round in reverse order, as the command
+# that runs first in a round runs slower; the ratio of each round shows the
+# spread.
+commands=(-n one_line_worked_words "$work/one_line $worked" -n worked_example "$tool $worked"
+          -n one_line_largest_words "$work/one_line $largest" -n largest_blob "$tool $largest")
+reversed=()
+for ((i = ${#commands[@]} - 3; i >= 0; i -= 3)); do reversed+=("${commands[@]:i:3}"); done
 for round in $(seq "$rounds"); do
+    if ((round % 2)); then order=("${commands[@]}"); else order=("${reversed[@]}"); fi
     hyperfine -N -L text "$text" --runs $((runs / rounds)) --warmup 20 --style none \
-        --export-json "$work/round$round.json" \
-        -n one_line_worked_words "$work/one_line $worked" -n worked_example "$tool $worked" \
-        -n one_line_largest_words "$work/one_line $largest" -n largest_blob "$tool $largest"
+        --export-json "$work/round$round.json" "${order[@]}" >/dev/null
 done
 python3 - "$work"/round*.json <<'PY'
 import json, statistics, sys

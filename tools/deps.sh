@@ -2,9 +2,10 @@
 # Installs the Debian packages the build, the tests and the benchmarks
 # need, if missing. With --ci, also what CI's further checks use: clang with
 # its sanitizer and fuzzer runtimes, valgrind, groff, mandoc and man,
-# lintian, and the mingw-w64 cross compiler with Wine (32-bit, so the i386
-# architecture). Wine comes last and on its own: when the archive cannot
-# give it, CI says so and skips only the runs under Wine.
+# lintian, g++'s 32-bit libraries, and the mingw-w64 cross compiler with
+# Wine (32-bit, so the i386 architecture). Wine comes last and on its own:
+# when the archive cannot give it, CI says so and skips only the runs under
+# Wine.
 set -euo pipefail
 
 needed=()
@@ -42,6 +43,7 @@ if [ "${1:-}" = --ci ]; then
     want lintian lintian
     want hyperfine hyperfine
     want g++-mingw-w64-i686 i686-w64-mingw32-g++
+    dpkg -s g++-multilib >/dev/null 2>&1 || needed+=(g++-multilib)
 fi
 install "${needed[@]}"
 
