@@ -127,6 +127,8 @@ TEST(Encoder, RefusesABlobLargerThanTheBuffer) {
 struct framing_case {
     std::size_t blob_len;
     std::vector<std::size_t> chunk_lens;
+    std::size_t uri_len = half;  // the rest is the name's
+    static constexpr std::size_t half = ~std::size_t{0};
 };
 
 const framing_case framing_cases[] = {
@@ -137,6 +139,13 @@ const framing_case framing_cases[] = {
     {2041, {1024, 1017}},  // the name's length split across two chunks
     {2048, {1024, 1024}},
     {2049, {1024, 1024, 1}},
+    // Where a chunk ends is where one field of the blob ends, or inside it.
+    {1129, {1024, 105}, 1014},  // the URI's last byte ends the chunk
+    {1128, {1024, 104}, 1013},  // the name's length split
+    {1127, {1024, 103}, 1012},  // the name starts a chunk
+    {2051, {1024, 1024, 3}, 1000},  // the block exponents start a chunk
+    {2050, {1024, 1024, 2}, 1000},  // the block exponents split
+    {1039, {1024, 15}, 0},  // an empty URI, the name across two chunks
     {veld::max_blob_len, std::vector<std::size_t>(128, 1024)},
 };
 
@@ -146,7 +155,7 @@ class Framing : public testing::TestWithParam<framing_case> {};
 // reassembled hex are checked against the blob.
 TEST_P(Framing, SplitsIntoChunksOf1024) {
     const framing_case &f = GetParam();
-    const std::string uri((f.blob_len - 15) / 2, 'u');
+    const std::string uri(f.uri_len == f.half ? (f.blob_len - 15) / 2 : f.uri_len, 'u');
     const std::string name(f.blob_len - 15 - uri.size(), 'n');
     veld::client_config c = worked_example();
     c.uri = uri.data();
