@@ -16,9 +16,10 @@ sys.path.insert(0, str(ROOT / "tests" / "cli"))
 import run_cases  # noqa: E402
 
 # The small long tables of tests/options_test.cpp, as (name, has_arg, flag,
-# val); "tool" is the tool's own table, which the fuzzer has built in.
-TOOL_TABLE = 13  # the table count that names it in scanner_fuzz.cpp
-TABLES = {"none": None, "tool": TOOL_TABLE, "single": [("only", 1, 0, "o")],
+# val). "tool" is the tool's own table, which the fuzzer has built in and
+# this table count names.
+TOOL_TABLE = 13  # as in scanner_fuzz.cpp
+TABLES = {"none": None, "tool": [], "single": [("only", 1, 0, "o")],
           "prefix": [("ab", 0, 0, "1"), ("abc", 0, 0, "2"), ("a", 0, 0, "3")],
           "clash": [("alpha", 0, 0, "A"), ("beta", 1, 0, "B")]}
 SCANNERS = {"plain": 0, "long": 1, "long_only": 2}
@@ -37,9 +38,8 @@ def scanner_seed(line):
     bytes_ = [SCANNERS[fn], 0 if optstring == "null" else 1]
     bytes_ += text("" if optstring == "null" else optstring[1:-1])
     entries = TABLES[table]
-    if entries == TOOL_TABLE:
+    if table == "tool":
         bytes_.append(TOOL_TABLE + 1)
-        entries = []
     else:
         bytes_.append(0 if entries is None else len(entries) + 1)
     for name, *_ in entries or []:

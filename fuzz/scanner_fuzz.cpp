@@ -36,7 +36,6 @@ std::string draw_text(FuzzedDataProvider &in, std::size_t max_len) {
 #define check(ok) \
     ((ok) ? (void)0 : (std::fprintf(stderr, "invariant failed: %s\n", #ok), std::abort()))
 
-// optarg is null or points into one of the words, its terminator included.
 // The table-count value that stands for the tool's long table; the seeds
 // written by fuzz/make_seeds.py use it, so they follow the tool's table.
 constexpr int tool_table = 13;
@@ -47,6 +46,7 @@ int tool_table_entries() {
     return n;
 }
 
+// optarg is null or points into one of the words, its terminator included.
 bool points_into_a_word(const char *p, const std::vector<std::string> &words) {
     if (p == nullptr) return true;
     for (const std::string &w : words) {

@@ -1,5 +1,6 @@
 #include "config.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -128,7 +129,7 @@ void copy_blob(const blob_layout &layout, std::size_t from, std::size_t count,
             from -= piece.len;
             continue;
         }
-        const std::size_t n = piece.len - from < count ? piece.len - from : count;
+        const std::size_t n = std::min(piece.len - from, count);
         std::memcpy(out, piece.bytes + from, n);
         out += n;
         count -= n;
@@ -209,7 +210,7 @@ void print_chunk(const unsigned char *chunk, std::size_t count, int index,
 bool write_config_commands(unsigned char *buffer, std::size_t capacity,
                            const client_config &config, std::FILE *out) {
     const std::size_t len = config_blob_len(config);
-    if (capacity < (len < chunk_len ? len : chunk_len)) return false;
+    if (capacity < std::min(len, chunk_len)) return false;
     std::memset(buffer, 0, capacity);
     blob_layout layout;
     lay_out(config, layout);
