@@ -112,7 +112,8 @@ const char *read_chunk(const char *text, std::size_t len, long number,
     return nullptr;
 }
 
-// "YYYY-MM-DD HH:MM:SS.mmm > " or "... < ": the shape, not the date's sense.
+// "YYYY-MM-DD HH:MM:SS.mmm > ", "... < " or "... ~ ": the shape, not the
+// date's sense.
 bool transcript_line(const char *text, std::size_t len) {
     static const char shape[] = "dddd-dd-dd dd:dd:dd.ddd ";
     if (len < transcript_marker_at + 2) return false;
@@ -120,7 +121,7 @@ bool transcript_line(const char *text, std::size_t len) {
         if (shape[i] == 'd' ? !all_digits(text + i, 1) : text[i] != shape[i]) return false;
     }
     const char marker = text[transcript_marker_at];
-    return (marker == sent_marker || marker == received_marker) &&
+    return (marker == sent_marker || marker == received_marker || marker == leftover_marker) &&
            text[transcript_marker_at + 1] == ' ';
 }
 
@@ -141,6 +142,7 @@ const char *read_line(const char *text, std::size_t len, long number,
         text += transcript_marker_at + 2;
         len -= transcript_marker_at + 2;
         if (marker == received_marker) return read_answer(text, len, f);
+        if (marker == leftover_marker) return nullptr;
         const bool sent_command = starts_with(text, len, command_prefix);
         if (!sent_command) return nullptr;  // the probe, and what follows the run
         if (f.awaiting_answer) return "a line sent before the module acknowledged the one before it";

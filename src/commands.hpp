@@ -15,11 +15,13 @@ namespace veld {
 constexpr std::size_t max_line_len = sizeof command_prefix + 2 * chunk_len + 32;
 constexpr std::size_t max_chunks = (max_blob_len + chunk_len - 1) / chunk_len;
 
-// A transcript line: "YYYY-MM-DD HH:MM:SS.mmm > text" (sent) or "... < text"
-// (received).
+// A transcript line: "YYYY-MM-DD HH:MM:SS.mmm > text" (sent), "... < text"
+// (received) or "... ~ text" (received, but left over from an earlier
+// command: never an answer).
 constexpr std::size_t transcript_marker_at = 24;
 constexpr char sent_marker = '>';
 constexpr char received_marker = '<';
+constexpr char leftover_marker = '~';
 
 // The chunks read so far: the blob they carry, and the lines themselves
 // (without their line ends) in the order read.

@@ -28,9 +28,20 @@ void keep_info(dialogue &d, const char *text, std::size_t len) {
     d.info_len[d.info_count++] = n;
 }
 
+// A line that cannot answer the command in hand: to the transcript and to
+// --verbose, and no further.
+void leftover(dialogue &d, const char *text, std::size_t len) {
+    log_line(d, leftover_marker, text, len);
+    if (d.verbose != nullptr) {
+        std::fprintf(d.verbose, "%s: left over from an earlier command: %.*s\n", d.program,
+                     static_cast<int>(len), text);
+    }
+}
+
 // Takes the next whole line out of pending into d.line; false if there is
-// none yet. A line longer than the buffer is cut there.
-bool next_line(dialogue &d) {
+// none yet. A line longer than the buffer is cut there. old tells whether
+// the line began before the current command was sent.
+bool next_line(dialogue &d, bool &old) {
     std::size_t end = 0;
     while (end < d.pending_len && d.pending[end] != '\r' && d.pending[end] != '\n') ++end;
     const bool ended = end < d.pending_len;
@@ -38,6 +49,8 @@ bool next_line(dialogue &d) {
     std::memcpy(d.line, d.pending, end);
     d.line_len = end;
     const std::size_t used = ended ? end + 1 : end;
+    old = d.pending_before > 0;
+    d.pending_before = d.pending_before > used ? d.pending_before - used : 0;
     std::memmove(d.pending, d.pending + used, d.pending_len - used);
     d.pending_len -= used;
     return true;
@@ -52,25 +65,55 @@ long remaining_ms(clock::time_point deadline) {
     return left.count() > 0 ? static_cast<long>(left.count()) : 0;
 }
 
+// Reads until the port has been quiet for settle_ms: everything that comes
+// is a leftover, and so is a part line left when it is quiet.
+outcome settle(dialogue &d) {
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(d.timeout_ms);
+    for (;;) {
+        bool old = false;
+        while (next_line(d, old)) {
+            if (d.line_len > 0) leftover(d, d.line, d.line_len);
+        }
+        const long left = remaining_ms(deadline);
+        const long n = left == 0 ? 0
+                                 : d.io.read(d.io.context, d.pending + d.pending_len,
+                                             sizeof d.pending - d.pending_len,
+                                             left < settle_ms ? left : settle_ms);
+        if (n == -2) return outcome::interrupted;
+        if (n < 0) return outcome::port_error;
+        if (n == 0) break;
+        d.pending_len += static_cast<std::size_t>(n);
+    }
+    if (d.pending_len > 0) leftover(d, d.pending, d.pending_len);
+    d.pending_len = d.pending_before = 0;
+    return outcome::ok;
+}
+
 }  // namespace
 
 outcome exchange(dialogue &d, const char *command, std::size_t len, const char *line_end) {
     d.info_count = 0;
     d.line_len = 0;
+    d.pending_before = d.pending_len;
     log_line(d, sent_marker, command, len);
-    if (!d.io.write(d.io.context, command, len) ||
-        !d.io.write(d.io.context, line_end, std::strlen(line_end))) {
-        return outcome::port_error;
-    }
+    int written = d.io.write(d.io.context, command, len);
+    if (written == 0) written = d.io.write(d.io.context, line_end, std::strlen(line_end));
+    if (written != 0) return written == -2 ? outcome::interrupted : outcome::port_error;
     bool echo_seen = false;
     const clock::time_point deadline = clock::now() + std::chrono::milliseconds(d.timeout_ms);
     for (;;) {
-        while (next_line(d)) {
+        bool old = false;
+        while (next_line(d, old)) {
             if (d.line_len == 0) continue;
+            const bool final = is_final_result(d.line, d.line_len);
+            if (final && (old || (d.echoes && !echo_seen))) {
+                leftover(d, d.line, d.line_len);
+                continue;
+            }
             log_line(d, received_marker, d.line, d.line_len);
-            if (!echo_seen && same(d.line, d.line_len, command, len)) {
-                echo_seen = true;
-            } else if (is_final_result(d.line, d.line_len)) {
+            if (!echo_seen && !old && same(d.line, d.line_len, command, len)) {
+                echo_seen = d.echoes = true;
+            } else if (final) {
                 return is_ok(d.line, d.line_len) ? outcome::ok : outcome::refused;
             } else {
                 keep_info(d, d.line, d.line_len);
@@ -88,11 +131,10 @@ outcome exchange(dialogue &d, const char *command, std::size_t len, const char *
 
 outcome probe(dialogue &d, int tries) {
     outcome result = outcome::timeout;
-    for (int i = 0; i < tries; ++i) {
+    for (int i = 0; i < tries && result == outcome::timeout; ++i) {
         result = exchange(d, "AT", 2, "\r");
-        if (result != outcome::timeout) return result;
     }
-    return result;
+    return result == outcome::ok ? settle(d) : result;
 }
 
 }  // namespace veld

@@ -2,8 +2,12 @@
 // line, then read response lines (ending in CR, LF or both) until a final
 // result code (OK, ERROR, +CME ERROR: n, +CMS ERROR: n) or the timeout.
 // The echo of the command is skipped; other lines are kept as the
-// command's information lines (unsolicited ones among them). Knows nothing
-// of the platform: the sender gives it a serial port, the tests a buffer.
+// command's information lines (unsolicited ones among them). A final result
+// code that cannot be the command's (its line began before the command was
+// sent, or, once the module has been seen to echo, it comes before the
+// echo) is a leftover of an earlier command: logged, never counted. Knows
+// nothing of the platform: the sender gives it a serial port, the tests a
+// buffer.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +21,8 @@ struct link {
     void *context;
     // As port_read: bytes read, 0 on timeout, -1 on an error, -2 interrupted.
     long (*read)(void *context, char *buffer, std::size_t capacity, long timeout_ms);
-    bool (*write)(void *context, const char *data, std::size_t len);
+    // As port_write: 0 when all was written, -1 on an error, -2 interrupted.
+    int (*write)(void *context, const char *data, std::size_t len);
 };
 
 enum class outcome { ok, refused, timeout, port_error, interrupted };
@@ -25,6 +30,10 @@ enum class outcome { ok, refused, timeout, port_error, interrupted };
 constexpr std::size_t max_response_len = max_line_len;
 constexpr std::size_t max_info_lines = 8;
 constexpr std::size_t max_info_len = 256;
+
+// After the probe, the port must be this long without a byte before
+// anything is sent: what still arrives answers an earlier probe.
+constexpr long settle_ms = 100;
 
 struct dialogue {
     link io;
@@ -34,6 +43,8 @@ struct dialogue {
     const char *program;
     char pending[max_response_len];  // received, not yet a whole line
     std::size_t pending_len;
+    std::size_t pending_before;  // of those, received before the current command went out
+    bool echoes;                 // the module has echoed a command
     char line[max_response_len];  // the last whole line: on refusal, the module's words
     std::size_t line_len;
     char info[max_info_lines][max_info_len];  // the last command's other lines
@@ -45,7 +56,9 @@ struct dialogue {
 // final result code.
 outcome exchange(dialogue &d, const char *command, std::size_t len, const char *line_end);
 
-// "AT" until OK, at most tries times.
+// "AT" until OK, at most tries times; after an OK, waits until the port
+// has been quiet for settle_ms (at most the timeout), logging what arrives
+// as leftovers.
 outcome probe(dialogue &d, int tries);
 
 }  // namespace veld

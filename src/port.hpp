@@ -38,7 +38,9 @@ port_status port_open(serial_port &port, const char *device, long baud, bool rts
 // interrupted (see port_interrupted).
 long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeout_ms);
 
-bool port_write(serial_port &port, const char *data, std::size_t len);
+// Writes all of data: 0 when done, -1 on an error or hang-up, -2 when
+// interrupted.
+int port_write(serial_port &port, const char *data, std::size_t len);
 
 // Puts the previous settings back and closes the port.
 void port_close(serial_port &port);

@@ -120,20 +120,20 @@ long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeo
     return -1;  // an error, or the other end hung up
 }
 
-bool port_write(serial_port &port, const char *data, std::size_t len) {
+int port_write(serial_port &port, const char *data, std::size_t len) {
     while (len > 0) {
+        if (interrupted) return -2;
         const ssize_t n = write(port.fd, data, len);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (interrupted) return false;
             pollfd waiting{port.fd, POLLOUT, 0};
-            if (poll(&waiting, 1, 1000) < 0 && errno != EINTR) return false;
+            if (poll(&waiting, 1, 1000) < 0 && errno != EINTR) return -1;
             continue;
         }
-        if (n <= 0) return false;
+        if (n <= 0) return -1;
         data += n;
         len -= static_cast<std::size_t>(n);
     }
-    return true;
+    return 0;
 }
 
 void port_close(serial_port &port) {

@@ -116,17 +116,17 @@ long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeo
     }
 }
 
-bool port_write(serial_port &port, const char *data, std::size_t len) {
+int port_write(serial_port &port, const char *data, std::size_t len) {
     while (len > 0) {
+        if (interrupted) return -2;
         DWORD n = 0;
-        if (interrupted ||
-            !WriteFile(port.handle, data, static_cast<DWORD>(len), &n, nullptr) || n == 0) {
-            return false;
+        if (!WriteFile(port.handle, data, static_cast<DWORD>(len), &n, nullptr) || n == 0) {
+            return interrupted ? -2 : -1;
         }
         data += n;
         len -= n;
     }
-    return true;
+    return 0;
 }
 
 void port_close(serial_port &port) {

@@ -132,7 +132,7 @@ long read_port(void *context, char *buffer, std::size_t capacity, long timeout_m
     return veld::port_read(*static_cast<veld::serial_port *>(context), buffer, capacity, timeout_ms);
 }
 
-bool write_port(void *context, const char *data, std::size_t len) {
+int write_port(void *context, const char *data, std::size_t len) {
     return veld::port_write(*static_cast<veld::serial_port *>(context), data, len);
 }
 

@@ -1,8 +1,11 @@
 // The AT conversation against an in-memory port: the module's bytes arrive
-// in the pieces a case gives, and each read that finds none is a timeout.
+// in the pieces a case gives; an empty piece, and every read after the
+// last, is a wait that passes with nothing.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dialogue.hpp"
@@ -13,20 +16,34 @@ struct memory_port {
     std::vector<std::string> pieces;  // one per read
     std::size_t next = 0;
     std::string written;
+    int write_result = 0;
 };
 
-long read_memory(void *context, char *buffer, std::size_t capacity, long) {
+long read_memory(void *context, char *buffer, std::size_t capacity, long timeout_ms) {
     auto &port = *static_cast<memory_port *>(context);
-    if (port.next == port.pieces.size()) return 0;
+    if (port.next == port.pieces.size() || port.pieces[port.next].empty()) {
+        port.next += port.next < port.pieces.size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+        return 0;
+    }
     const std::string &piece = port.pieces[port.next++];
     EXPECT_LE(piece.size(), capacity);
     piece.copy(buffer, piece.size());
     return static_cast<long>(piece.size());
 }
 
-bool write_memory(void *context, const char *data, std::size_t len) {
-    static_cast<memory_port *>(context)->written.append(data, len);
-    return true;
+int write_memory(void *context, const char *data, std::size_t len) {
+    auto &port = *static_cast<memory_port *>(context);
+    if (port.write_result == 0) port.written.append(data, len);
+    return port.write_result;
+}
+
+veld::dialogue &fresh_dialogue(memory_port &port, long timeout_ms) {
+    static veld::dialogue d;
+    d = veld::dialogue{};
+    d.io = {&port, read_memory, write_memory};
+    d.timeout_ms = timeout_ms;
+    return d;
 }
 
 struct exchange_case {
@@ -53,10 +70,7 @@ const exchange_case exchange_cases[] = {
 TEST(Dialogue, ExchangeCases) {
     for (const exchange_case &c : exchange_cases) {
         memory_port port{c.pieces, 0, {}};
-        static veld::dialogue d;
-        d = veld::dialogue{};
-        d.io = {&port, read_memory, write_memory};
-        d.timeout_ms = 1000;
+        veld::dialogue &d = fresh_dialogue(port, 20);
         EXPECT_EQ(veld::exchange(d, "AT+X=1", 6, "\r\n"), c.want) << c.name;
         EXPECT_EQ(std::string(d.line, d.line_len), c.final_line) << c.name;
         EXPECT_EQ(d.info_count, c.info_lines) << c.name;
@@ -64,16 +78,60 @@ TEST(Dialogue, ExchangeCases) {
     }
 }
 
-TEST(Dialogue, BytesAfterOkWaitForTheNextCommand) {
-    memory_port port{{"OK\r\n+CEREG: 1\r\n", "OK\r\n"}, 0, {}};
-    static veld::dialogue d;
-    d = veld::dialogue{};
-    d.io = {&port, read_memory, write_memory};
-    d.timeout_ms = 1000;
-    ASSERT_EQ(veld::exchange(d, "AT", 2, "\r"), veld::outcome::ok);
-    ASSERT_EQ(veld::exchange(d, "AT+Y", 4, "\r"), veld::outcome::ok);
-    EXPECT_EQ(d.info_count, 1u);
-    EXPECT_EQ(std::string(d.info[0], d.info_len[0]), "+CEREG: 1");
+// Two commands in turn: the probe (or AT+X=1), then AT+X=1. What arrives
+// for the first must never answer the second.
+struct sequence_case {
+    const char *name;
+    bool probe_first;
+    std::vector<std::string> pieces;
+    veld::outcome first;
+    veld::outcome second;
+    const char *second_line;  // the last line the second read
+    std::size_t second_info;
+};
+
+const sequence_case sequence_cases[] = {
+    {"bytes after OK wait for the next command", false, {"OK\r\n+CEREG: 1\r\n", "OK\r\n"},
+     veld::outcome::ok, veld::outcome::ok, "OK", 1},
+    {"a second OK already read answers nothing", false, {"OK\r\nOK\r\n"},
+     veld::outcome::ok, veld::outcome::timeout, "", 0},
+    {"a line begun before the command answers nothing", false, {"OK\r\nO", "K\r\n"},
+     veld::outcome::ok, veld::outcome::timeout, "", 0},
+    {"a late OK before the echo is a leftover", false,
+     {"AT+X=1\r\n", "", "\r\nOK\r\n", "AT+X=1\r\n\r\nERROR\r\n"},
+     veld::outcome::timeout, veld::outcome::refused, "ERROR", 0},
+    {"echo off: the probes' late answers are leftovers", true,
+     {"", "\r\nOK\r\n", "\r\nOK\r\n", "", "\r\nERROR\r\n"},
+     veld::outcome::ok, veld::outcome::refused, "ERROR", 0},
+    {"echo on: the probes' late answers are leftovers", true,
+     {"AT\r", "", "\r\nOK\r\n", "AT\r\r\nOK\r\n", "", "AT+X=1\r\n\r\nERROR\r\n"},
+     veld::outcome::ok, veld::outcome::refused, "ERROR", 0},
+    {"a part line when the port goes quiet is a leftover", true,
+     {"OK\r\n", "O", "", "K\r\n"}, veld::outcome::ok, veld::outcome::timeout, "", 1},
+};
+
+TEST(Dialogue, SequenceCases) {
+    for (const sequence_case &c : sequence_cases) {
+        memory_port port{c.pieces, 0, {}};
+        veld::dialogue &d = fresh_dialogue(port, 20);
+        const veld::outcome first =
+            c.probe_first ? veld::probe(d, 3) : veld::exchange(d, "AT+X=1", 6, "\r\n");
+        EXPECT_EQ(first, c.first) << c.name;
+        EXPECT_EQ(veld::exchange(d, "AT+X=1", 6, "\r\n"), c.second) << c.name;
+        EXPECT_EQ(std::string(d.line, d.line_len), c.second_line) << c.name;
+        EXPECT_EQ(d.info_count, c.second_info) << c.name;
+    }
+}
+
+TEST(Dialogue, AFailedWriteSaysWhy) {
+    const std::pair<int, veld::outcome> cases[] = {{-1, veld::outcome::port_error},
+                                                   {-2, veld::outcome::interrupted}};
+    for (const auto &[result, want] : cases) {
+        memory_port port{{"OK\r\n"}, 0, {}, result};
+        veld::dialogue &d = fresh_dialogue(port, 20);
+        EXPECT_EQ(veld::exchange(d, "AT", 2, "\r"), want) << result;
+        EXPECT_EQ(port.next, 0u) << "nothing is read after a failed write";
+    }
 }
 
 }  // namespace

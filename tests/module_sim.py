@@ -13,6 +13,8 @@ SIGTERM; then it writes every byte it received to FILE. Behaviours:
   hangup-at=K     ... by closing the pseudo-terminal
   silent          answer nothing at all
   sleepy=N        leave the first N AT probes unanswered
+  late=S          still waking: take in the first command only after S
+                  seconds, then echo and answer it (and what came since)
   urc             an unsolicited line, and one that holds OK, before each answer
   bytewise        every answer byte by byte, a millisecond apart
   delay=S         wait S seconds before each answer
@@ -39,6 +41,7 @@ class Module:
         self.lines_seen = 0
         self.probes = 0
         self.hung_up = False
+        self.awake = "late" not in self.opts
 
     def at(self, key):
         return key in self.opts and int(self.opts[key]) == self.lines_seen
@@ -126,6 +129,9 @@ def main():
         except OSError:
             break
         received += data
+        if not module.awake:
+            time.sleep(float(module.opts["late"]))
+            module.awake = True
         if module.echo:
             os.write(master, data)
         pending += data
