@@ -31,6 +31,10 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   received: TEXT       the AT+VELDCONF lines the module must have received
                        (default: none)
   received-lines: N    or the first N lines of the standard input
+  received-raw: TEXT   every byte the module must have received
+  hold: flock          another program holds the port (flock) meanwhile
+  interrupt: SECONDS   SIGINT to the tool after SECONDS; it must end
+                       within a second of it
   log-decodes: yes     DIR/veldconf-decode reads the transcript {log} back
                        to what it makes of the standard input
   define: NAME         starts a text that cases use as {NAME}
@@ -41,6 +45,7 @@ are expanded before the line is split into words (so keep escapes inside
 single quotes).
 Nothing else in a value is special, and no line end is implied.
 """
+import fcntl
 import os
 import re
 import shlex
@@ -48,6 +53,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 ESCAPES = {"r": b"\r", "n": b"\n", "t": b"\t", "\\": b"\\"}
 
@@ -111,10 +117,10 @@ def parse(path):
             elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
             elif key in ("stdout~", "stderr~", "stdout-to", "not-on-windows", "stdin-veldconf",
-                         "module", "log-decodes", "received-lines"):
+                         "module", "log-decodes", "received-lines", "hold", "interrupt"):
                 block[key] = value
-            elif key == "received":
-                block.setdefault("received", []).append(value)
+            elif key in ("received", "received-raw"):
+                block.setdefault(key, []).append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
             elif key == "status":
@@ -152,11 +158,18 @@ class Module:
         return subprocess.run(["stty", "-g", "-F", self.tty], capture_output=True).stdout
 
     def received(self):
+        """Every byte the module got, and its AT+VELDCONF lines."""
         self.proc.send_signal(signal.SIGTERM)
         self.proc.wait(timeout=10)
         with open(self.record, "rb") as f:
             data = f.read()
-        return b"".join(re.findall(rb"AT\+VELDCONF=[^\r\n]*\r\n", data))
+        return data, b"".join(re.findall(rb"AT\+VELDCONF=[^\r\n]*\r\n", data))
+
+    def hold(self):
+        """Another program's hold on the port: an open descriptor with flock."""
+        fd = os.open(self.tty, os.O_RDWR | os.O_NOCTTY)
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        return fd
 
 
 def tool(options, name):
@@ -174,21 +187,29 @@ def run_case(case, command, prog, defines, options):
     with tempfile.TemporaryDirectory() as work:
         defines["log"] = os.path.join(work, "log")
         module = None
+        held = None
         if "module" in case:
             module = Module(case["module"], work, options["device"], options["link"])
             defines["device"] = module.device
             before = module.settings()
+            if case.get("hold") == "flock":
+                held = module.hold()
         try:
             problems = run_command(case, command, prog, defines, stdin)
             after = module.settings() if module else b""
         finally:
-            got = module.received() if module else b""
+            if held is not None:
+                os.close(held)
+            raw, got = module.received() if module else (b"", b"")
         if module:
             want = decode(expand("".join(case.get("received", [])), defines))
             if "received-lines" in case:
                 want = b"".join(stdin.splitlines(keepends=True)[:int(case["received-lines"])])
             if got != want:
                 problems.append(f"the module received\n  got  {got[:300]!r}\n  want {want[:300]!r}")
+            want_raw = decode(expand("".join(case.get("received-raw", [""])), defines))
+            if "received-raw" in case and raw != want_raw:
+                problems.append(f"the module received the bytes {raw[:300]!r}, want {want_raw[:300]!r}")
             if not module.hangs_up and after != before:
                 problems.append("the port's settings were not restored")
         if "log-decodes" in case:
@@ -210,14 +231,12 @@ def run_command(case, command, prog, defines, stdin):
     else:
         argv, executable = [c.encode() for c in command] + args, None
     sink = open(case["stdout-to"], "wb") if "stdout-to" in case else None
+    problems = []
     try:
-        done = subprocess.run(argv, executable=executable, env=env, input=stdin,
-                              stdout=sink or subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=60)
+        done = run_tool(argv, executable, env, stdin, sink, case.get("interrupt"), problems)
     finally:
         if sink:
             sink.close()
-    problems = []
     out = done.stdout or b""
     if "stdout~" in case:
         pattern = decode(expand(case["stdout~"], defines))
@@ -238,6 +257,25 @@ def run_command(case, command, prog, defines, stdin):
     if done.returncode != case["status"]:
         problems.append(f"status {done.returncode}, want {case['status']}")
     return problems
+
+
+def run_tool(argv, executable, env, stdin, sink, interrupt, problems):
+    """Runs the tool to its end; with interrupt, SIGINT after that many seconds."""
+    proc = subprocess.Popen(argv, executable=executable, env=env, stdin=subprocess.PIPE,
+                            stdout=sink or subprocess.PIPE, stderr=subprocess.PIPE)
+    if interrupt is None:
+        out, err = proc.communicate(stdin, timeout=60)
+    else:
+        try:
+            out, err = proc.communicate(stdin, timeout=float(interrupt))
+            problems.append("the tool ended before the interrupt")
+        except subprocess.TimeoutExpired:
+            proc.send_signal(signal.SIGINT)
+            sent = time.monotonic()
+            out, err = proc.communicate(timeout=60)
+            if time.monotonic() - sent > 1:
+                problems.append(f"the tool took {time.monotonic() - sent:.1f} s to end after SIGINT")
+    return subprocess.CompletedProcess(argv, proc.returncode, out, err)
 
 
 def take_value(options, flag, default):
