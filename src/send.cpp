@@ -304,6 +304,7 @@ int main(int argc, char *argv[]) {
 #ifdef _WIN32
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 #endif
     static settings s;
     const int words = read_settings(argc, argv, s);

@@ -2,10 +2,9 @@
 # Installs the Debian packages the build, the tests and the benchmarks
 # need, if missing. With --ci, also what CI's further checks use: clang with
 # its sanitizer and fuzzer runtimes, valgrind, groff, mandoc and man,
-# lintian, g++'s 32-bit libraries, and the mingw-w64 cross compiler with
-# Wine (32-bit, so the i386 architecture). Wine comes last and on its own:
-# when the archive cannot give it, CI says so and skips only the runs under
-# Wine.
+# lintian, g++'s 32-bit libraries, both mingw-w64 cross compilers and the
+# 64-bit Wine; then the 32-bit Wine (the i386 architecture), last and on
+# its own: where it cannot be had, CI says so and skips only its runs.
 set -euo pipefail
 
 needed=()
@@ -43,6 +42,8 @@ if [ "${1:-}" = --ci ]; then
     want lintian lintian
     want hyperfine hyperfine
     want g++-mingw-w64-i686 i686-w64-mingw32-g++
+    want g++-mingw-w64-x86-64 x86_64-w64-mingw32-g++
+    want wine64 /usr/lib/wine/wine64
     dpkg -s g++-multilib >/dev/null 2>&1 || needed+=(g++-multilib)
 fi
 install "${needed[@]}"
@@ -53,8 +54,8 @@ if ! printf '3.25\n%s\n' "$version" | sort -V -C; then
     exit 1
 fi
 
-if [ "${1:-}" = --ci ] && ! { command -v wine >/dev/null && dpkg -s wine32:i386 >/dev/null 2>&1; }; then
+if [ "${1:-}" = --ci ] && ! dpkg -s wine32:i386 >/dev/null 2>&1; then
     dpkg --print-foreign-architectures | grep -qx i386 || "${as_root[@]}" dpkg --add-architecture i386
-    install wine wine32:i386 || echo "WARNING: wine could not be installed; the runs under Wine will be skipped"
+    install wine wine32:i386 || echo "WARNING: wine32 could not be installed; the win32 runs under Wine will be skipped"
 fi
 exit 0
