@@ -157,6 +157,17 @@ const char *read_line(const char *text, std::size_t len, long number,
     return read_chunk(text, len, number, program, f);
 }
 
+// A whole framing can still carry a blob whose length fields are wrong.
+const char *blob_fault(const framing &f) {
+    client_config config{};
+    switch (decode_config(f.blob, f.blob_len, config)) {
+        case blob_status::too_short: return "the blob is shorter than 15 bytes";
+        case blob_status::lengths_disagree: return "the blob's length fields do not account for its size";
+        case blob_status::ok: break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 void report(const char *program, long line, const char *what, const char *message) {
@@ -212,6 +223,10 @@ bool read_commands(std::FILE *in, const char *name, const char *program, framing
     }
     if (f.awaiting_answer) {
         report(program, line.number, "", "the transcript ends before the module acknowledged the last chunk");
+        return false;
+    }
+    if (const char *fault = blob_fault(f)) {
+        report(program, 0, "", fault);
         return false;
     }
     return true;

@@ -40,9 +40,10 @@ struct framing {
     std::size_t line_count;
 };
 
-// Reads every line of in into f (which it clears first). Names the first
-// fault on standard error as "PROGRAM: line N: fault" (or the read error
-// with NAME, the input's name) and returns false.
+// Reads every line of in into f (which it clears first); true only when
+// the lines are whole and their blob decodes. Names the first fault on
+// standard error as "PROGRAM: line N: fault" (or "PROGRAM: fault" for the
+// blob, or the read error with NAME, the input's name) and returns false.
 bool read_commands(std::FILE *in, const char *name, const char *program, framing &f);
 
 // "PROGRAM: line N: WHATMESSAGE" on standard error (no "line N: " when line

@@ -182,16 +182,7 @@ int decode(const char *path, bool json) {
     static veld::framing f;
     if (!veld::read_command_file(path, program, f)) return 1;
     veld::client_config config{};
-    switch (veld::decode_config(f.blob, f.blob_len, config)) {
-        case veld::blob_status::too_short:
-            fail("", "the blob is shorter than 15 bytes");
-            return 1;
-        case veld::blob_status::lengths_disagree:
-            fail("", "the blob's length fields do not account for its size");
-            return 1;
-        case veld::blob_status::ok:
-            break;
-    }
+    veld::decode_config(f.blob, f.blob_len, config);  // the reader has checked it
     const char *unmakeable = check_values(f.blob, config);
     if (json) {
         print_json(config);
