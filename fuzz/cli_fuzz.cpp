@@ -8,13 +8,10 @@
 #include <vector>
 
 #include "main.hpp"
+#include "check.hpp"
 #include "options.hpp"
 
 namespace {
-
-// Names the broken invariant before stopping the run as a finding.
-#define check(ok) \
-    ((ok) ? (void)0 : (std::fprintf(stderr, "invariant failed: %s\n", #ok), std::abort()))
 
 bool all_hex_upper(const std::string &s) {
     for (char c : s) {

@@ -5,15 +5,23 @@ usage: make_seeds.py OUT_DIR
 
 OUT_DIR/scanner: one input per line of tests/scan_cases.txt, in the byte
 format scanner_fuzz.cpp reads; OUT_DIR/cli: the words of each case of
-tests/cli/cases.txt, NUL-separated, as cli_fuzz.cpp reads them. The build
-runs it, so the seeds always follow the cases.
+tests/cli/cases.txt, NUL-separated, as cli_fuzz.cpp reads them;
+OUT_DIR/reader: the standard input of each case of the decoder's and the
+sender's cases; OUT_DIR/dialogue: what tests/module_sim.py answers, with
+each behaviour of the sender's cases, to the probe and the three lines of
+dialogue_fuzz.cpp, as the pieces that fuzzer reads. The build runs it, so
+the seeds always follow the cases.
 """
 import pathlib
+import shlex
+import struct
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "cli"))
 import run_cases  # noqa: E402
+sys.path.insert(0, str(ROOT / "tests"))
+import module_sim  # noqa: E402
 
 # The small long tables of tests/options_test.cpp, as (name, has_arg, flag,
 # val). "tool" is the tool's own table, which the fuzzer has built in and
@@ -55,6 +63,40 @@ def scanner_seed(line):
     return bytes(reversed(bytes_))
 
 
+def fuzz_lines():
+    """The three AT+VELDCONF lines of dialogue_fuzz.cpp's configuration."""
+    uri, name = b"u" * 2100, b"1;2"
+    blob = (bytes([0, 0]) + struct.pack("<HiH", 5683, 300, len(uri)) + uri
+            + struct.pack("<H", len(name)) + name + bytes([5, 5, 2]))
+    chunks = [blob[i:i + 1024] for i in range(0, len(blob), 1024)]
+    return [b"AT+VELDCONF=%d,%s,%d,%d" % (len(c), c.hex().upper().encode(), k + 1,
+                                           k + 1 == len(chunks))
+            for k, c in enumerate(chunks)]
+
+
+def dialogue_seed(behaviour):
+    """The module's bytes as pieces: a length byte, then the bytes; an
+    empty piece where it stays silent."""
+    module = module_sim.Module(behaviour)
+    pieces = []
+    for _ in range(3):
+        answer = module.answer(b"AT")
+        pieces.append((b"AT\r" if module.echo else b"")
+                      + (module.reply_bytes(answer) if answer else b""))
+        if answer:
+            break
+        pieces.append(b"")
+    pieces.append(b"")  # the port settles
+    for line in fuzz_lines():
+        answer = module.answer(line)
+        data = ((line + b"\r\n") if module.echo else b"") + (
+            module.reply_bytes(answer) if answer else b"")
+        pieces += [data[i:i + 255] for i in range(0, len(data), 255)] or [b""]
+        if not answer:
+            break
+    return b"".join(bytes([len(p)]) + p for p in pieces)
+
+
 def write(folder, seeds):
     folder.mkdir(parents=True, exist_ok=True)
     for old in folder.iterdir():
@@ -79,6 +121,18 @@ def main():
         if len(seed) <= 4096:
             seeds.append(seed)
     write(out / "cli", seeds)
+
+    inputs, behaviours = [], []
+    for name in ("decode_cases.txt", "send_cases.txt"):
+        defines, cases = run_cases.parse(ROOT / "tests" / "cli" / name)
+        for case in cases:
+            stdin = run_cases.decode(run_cases.expand("".join(case["stdin"]), defines))
+            if stdin:
+                inputs.append(stdin)
+            if "module" in case:
+                behaviours.append(shlex.split(case["module"]))
+    write(out / "reader", inputs)
+    write(out / "dialogue", [dialogue_seed(b) for b in behaviours])
 
 
 if __name__ == "__main__":

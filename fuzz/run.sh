@@ -29,3 +29,5 @@ run() {  # name corpus [env arguments]
 run scanner scanner -u POSIXLY_CORRECT
 run scanner_posix scanner POSIXLY_CORRECT=1
 run cli cli -u POSIXLY_CORRECT
+run reader reader
+run dialogue dialogue

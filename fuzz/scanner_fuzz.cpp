@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "main.hpp"
+#include "check.hpp"
 #include "options.hpp"
 
 namespace {
@@ -31,10 +32,6 @@ std::string draw_text(FuzzedDataProvider &in, std::size_t max_len) {
     }
     return text;
 }
-
-// Names the broken invariant before stopping the run as a finding.
-#define check(ok) \
-    ((ok) ? (void)0 : (std::fprintf(stderr, "invariant failed: %s\n", #ok), std::abort()))
 
 // The table-count value that stands for the tool's long table; the seeds
 // written by fuzz/make_seeds.py use it, so they follow the tool's table.

@@ -137,4 +137,17 @@ outcome probe(dialogue &d, int tries) {
     return result == outcome::ok ? settle(d) : result;
 }
 
+outcome send_config(dialogue &d, const framing &f, std::size_t &acknowledged,
+                    void (*before_line)(const void *context, std::size_t k, std::size_t total),
+                    const void *context) {
+    for (acknowledged = 0; acknowledged < f.line_count; ++acknowledged) {
+        std::size_t len = 0;
+        const char *line = command_line(f, acknowledged, len);
+        if (before_line != nullptr) before_line(context, acknowledged, f.line_count);
+        const outcome result = exchange(d, line, len, "\r\n");
+        if (result != outcome::ok) return result;
+    }
+    return outcome::ok;
+}
+
 }  // namespace veld

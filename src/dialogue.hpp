@@ -61,4 +61,12 @@ outcome exchange(dialogue &d, const char *command, std::size_t len, const char *
 // as leftovers.
 outcome probe(dialogue &d, int tries);
 
+// Sends the lines of f in order, each only after the one before was
+// answered OK, and stops at the first other outcome, which it returns;
+// acknowledged counts the lines answered OK. before_line, when not null, is
+// called with context as line k (from 0) of total goes out.
+outcome send_config(dialogue &d, const framing &f, std::size_t &acknowledged,
+                    void (*before_line)(const void *context, std::size_t k, std::size_t total),
+                    const void *context);
+
 }  // namespace veld

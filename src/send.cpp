@@ -209,21 +209,23 @@ int wake(veld::dialogue &d, const settings &s) {
     return report_failure(result, d, s, "the probe AT", 0, 0);
 }
 
+void before_line(const void *context, std::size_t k, std::size_t total) {
+    const settings &s = *static_cast<const settings *>(context);
+    if (!s.quiet && is_terminal(stderr)) show_progress(k, total);
+    if (s.verbose) std::fprintf(stderr, "%s: sending line %zu of %zu\n", program, k + 1, total);
+}
+
 int send_lines(veld::dialogue &d, const settings &s, const veld::framing &f) {
     const bool progress = !s.quiet && is_terminal(stderr);
     const std::size_t total = f.line_count;
-    for (std::size_t k = 0; k < total; ++k) {
-        std::size_t len = 0;
-        const char *line = veld::command_line(f, k, len);
-        if (progress) show_progress(k, total);
-        if (s.verbose) std::fprintf(stderr, "%s: sending line %zu of %zu\n", program, k + 1, total);
-        const veld::outcome result = veld::exchange(d, line, len, "\r\n");
-        if (result != veld::outcome::ok) {
-            if (progress) std::fputc('\n', stderr);
-            char what[64];
-            std::snprintf(what, sizeof what, "line %zu of %zu", k + 1, total);
-            return report_failure(result, d, s, what, k, total);
-        }
+    std::size_t acknowledged = 0;
+    const veld::outcome result =
+        veld::send_config(d, f, acknowledged, before_line, &s);
+    if (result != veld::outcome::ok) {
+        if (progress) std::fputc('\n', stderr);
+        char what[64];
+        std::snprintf(what, sizeof what, "line %zu of %zu", acknowledged + 1, total);
+        return report_failure(result, d, s, what, acknowledged, total);
     }
     if (progress) {
         show_progress(total, total);

@@ -1,42 +1,13 @@
-// The AT conversation against an in-memory port: the module's bytes arrive
-// in the pieces a case gives; an empty piece, and every read after the
-// last, is a wait that passes with nothing.
+// The AT conversation against an in-memory port.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "dialogue.hpp"
+#include "memory_port.hpp"
 
 namespace {
-
-struct memory_port {
-    std::vector<std::string> pieces;  // one per read
-    std::size_t next = 0;
-    std::string written;
-    int write_result = 0;
-};
-
-long read_memory(void *context, char *buffer, std::size_t capacity, long timeout_ms) {
-    auto &port = *static_cast<memory_port *>(context);
-    if (port.next == port.pieces.size() || port.pieces[port.next].empty()) {
-        port.next += port.next < port.pieces.size();
-        std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
-        return 0;
-    }
-    const std::string &piece = port.pieces[port.next++];
-    EXPECT_LE(piece.size(), capacity);
-    piece.copy(buffer, piece.size());
-    return static_cast<long>(piece.size());
-}
-
-int write_memory(void *context, const char *data, std::size_t len) {
-    auto &port = *static_cast<memory_port *>(context);
-    if (port.write_result == 0) port.written.append(data, len);
-    return port.write_result;
-}
 
 veld::dialogue &fresh_dialogue(memory_port &port, long timeout_ms) {
     static veld::dialogue d;
@@ -69,7 +40,8 @@ const exchange_case exchange_cases[] = {
 
 TEST(Dialogue, ExchangeCases) {
     for (const exchange_case &c : exchange_cases) {
-        memory_port port{c.pieces, 0, {}};
+        memory_port port;
+        port.pieces = c.pieces;
         veld::dialogue &d = fresh_dialogue(port, 20);
         EXPECT_EQ(veld::exchange(d, "AT+X=1", 6, "\r\n"), c.want) << c.name;
         EXPECT_EQ(std::string(d.line, d.line_len), c.final_line) << c.name;
@@ -112,7 +84,8 @@ const sequence_case sequence_cases[] = {
 
 TEST(Dialogue, SequenceCases) {
     for (const sequence_case &c : sequence_cases) {
-        memory_port port{c.pieces, 0, {}};
+        memory_port port;
+        port.pieces = c.pieces;
         veld::dialogue &d = fresh_dialogue(port, 20);
         const veld::outcome first =
             c.probe_first ? veld::probe(d, 3) : veld::exchange(d, "AT+X=1", 6, "\r\n");
@@ -127,7 +100,9 @@ TEST(Dialogue, AFailedWriteSaysWhy) {
     const std::pair<int, veld::outcome> cases[] = {{-1, veld::outcome::port_error},
                                                    {-2, veld::outcome::interrupted}};
     for (const auto &[result, want] : cases) {
-        memory_port port{{"OK\r\n"}, 0, {}, result};
+        memory_port port;
+        port.pieces = {"OK\r\n"};
+        port.write_result = result;
         veld::dialogue &d = fresh_dialogue(port, 20);
         EXPECT_EQ(veld::exchange(d, "AT", 2, "\r"), want) << result;
         EXPECT_EQ(port.next, 0u) << "nothing is read after a failed write";

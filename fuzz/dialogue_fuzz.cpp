@@ -1,0 +1,119 @@
+// Fuzzes the conversation with the bytes a module sends back: any bytes,
+// split at any points, against the in-memory port of the unit tests, while
+// the probe and a three-line configuration go out. OK must be counted only
+// from a whole OK line that arrived after its command was written, and
+// nothing more may be written after a refusal or a timeout.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "check.hpp"
+#include "dialogue.hpp"
+#include "memory_port.hpp"
+
+namespace {
+
+// A three-line configuration, as veldconf prints it.
+const veld::framing &configuration() {
+    static veld::framing f;
+    static bool made = false;
+    if (made) return f;
+    static char uri[2100];
+    std::memset(uri, 'u', sizeof uri);
+    const veld::client_config config{0, 0, 0, 5683, 300, sizeof uri, uri, 3, "1;2", 5, 5, 2};
+    static unsigned char chunk[veld::chunk_len];
+    char *text = nullptr;
+    std::size_t size = 0;
+    std::FILE *out = open_memstream(&text, &size);
+    check(veld::write_config_commands(chunk, sizeof chunk, config, out));
+    std::fclose(out);
+    std::FILE *in = fmemopen(text, size, "rb");
+    check(veld::read_commands(in, "the configuration", "dialogue_fuzz", f));
+    std::fclose(in);
+    std::free(text);
+    check(f.line_count == 3);
+    made = true;
+    return f;
+}
+
+bool line_end(char c) { return c == '\r' || c == '\n'; }
+
+// Whether got[from, to) holds a whole OK line (its end included) that
+// began at or after from.
+bool ok_line_within(const std::string &got, std::size_t from, std::size_t to) {
+    if (from > 0 && !line_end(got[from - 1])) {
+        from = got.find_first_of("\r\n", from);  // the line under way is older
+        if (from == std::string::npos) return false;
+    }
+    for (std::size_t at = got.find("OK", from); at != std::string::npos && at + 2 < to;
+         at = got.find("OK", at + 1)) {
+        if ((at == 0 || line_end(got[at - 1])) && line_end(got[at + 2])) return true;
+    }
+    return false;
+}
+
+struct run {
+    memory_port port;
+    veld::dialogue *d;
+    std::size_t written_at = 0;  // how much of the module's bytes had been read at the last write
+};
+
+int write_watched(void *context, const char *data, std::size_t len) {
+    run &r = *static_cast<run *>(context);
+    r.written_at = r.port.delivered.size();
+    return write_memory(&r.port, data, len);
+}
+
+long read_watched(void *context, char *buffer, std::size_t capacity, long timeout_ms) {
+    return read_memory(&static_cast<run *>(context)->port, buffer, capacity, timeout_ms);
+}
+
+// The last line's exchange has just ended with OK.
+void check_acknowledged(const run &r) {
+    check(r.d->line_len == 2 && std::memcmp(r.d->line, "OK", 2) == 0);
+    check(ok_line_within(r.port.delivered, r.written_at, r.port.delivered.size()));
+}
+
+void before_line(const void *context, std::size_t k, std::size_t) {
+    if (k > 0) check_acknowledged(*static_cast<const run *>(context));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    const veld::framing &f = configuration();
+    static run r;
+    r = run{};
+    // Pieces: a length byte, then that many bytes; a length of 0 is a wait
+    // that passes with nothing.
+    for (std::size_t at = 0; at < size && r.port.pieces.size() < 64;) {
+        const std::size_t len = data[at++];
+        const std::size_t n = len < size - at ? len : size - at;
+        r.port.pieces.emplace_back(reinterpret_cast<const char *>(data + at), n);
+        at += n;
+    }
+    static veld::dialogue d;
+    d = veld::dialogue{};
+    d.io = {&r, read_watched, write_watched};
+    d.timeout_ms = 3;  // whole milliseconds: 1 could end before the first read
+    d.program = "dialogue_fuzz";
+    r.d = &d;
+
+    veld::outcome result = veld::probe(d, 3);
+    const std::string &sent = r.port.written;
+    check(sent == "AT\r" || sent == "AT\rAT\r" || sent == "AT\rAT\rAT\r");
+    if (result != veld::outcome::ok) return 0;
+    std::string expected = sent;
+    std::size_t acknowledged = 0;
+    result = veld::send_config(d, f, acknowledged, before_line, &r);
+    if (result == veld::outcome::ok) check_acknowledged(r);
+    check(result == veld::outcome::ok ? acknowledged == 3 : acknowledged < 3);
+    for (std::size_t k = 0; k < (result == veld::outcome::ok ? 3 : acknowledged + 1); ++k) {
+        std::size_t len = 0;
+        expected.append(veld::command_line(f, k, len), len).append("\r\n");
+    }
+    check(sent == expected);
+    return 0;
+}
