@@ -65,8 +65,9 @@ long remaining_ms(clock::time_point deadline) {
     return left.count() > 0 ? static_cast<long>(left.count()) : 0;
 }
 
-// Reads until the port has been quiet for settle_ms: everything that comes
-// is a leftover, and so is a part line left when it is quiet.
+// Reads until the port has been quiet for settle_ms: every line that comes
+// is a leftover. A part line stays pending, so that the next command's
+// exchange knows it began before that command.
 outcome settle(dialogue &d) {
     const clock::time_point deadline = clock::now() + std::chrono::milliseconds(d.timeout_ms);
     for (;;) {
@@ -84,8 +85,6 @@ outcome settle(dialogue &d) {
         if (n == 0) break;
         d.pending_len += static_cast<std::size_t>(n);
     }
-    if (d.pending_len > 0) leftover(d, d.pending, d.pending_len);
-    d.pending_len = d.pending_before = 0;
     return outcome::ok;
 }
 

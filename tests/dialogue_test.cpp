@@ -79,7 +79,9 @@ const sequence_case sequence_cases[] = {
      {"AT\r", "", "\r\nOK\r\n", "AT\r\r\nOK\r\n", "", "AT+X=1\r\n\r\nERROR\r\n"},
      veld::outcome::ok, veld::outcome::refused, "ERROR", 0},
     {"a part line when the port goes quiet is a leftover", true,
-     {"OK\r\n", "O", "", "K\r\n"}, veld::outcome::ok, veld::outcome::timeout, "", 1},
+     {"OK\r\n", "O", "", "K\r\n"}, veld::outcome::ok, veld::outcome::timeout, "", 0},
+    {"so is a result code that a stray byte began", true,
+     {"OK\r\n\x1d", "", "OK\r\n"}, veld::outcome::ok, veld::outcome::timeout, "", 1},
 };
 
 TEST(Dialogue, SequenceCases) {
