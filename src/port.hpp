@@ -1,7 +1,10 @@
 // A serial port: open it exclusively in raw mode (8N1, the given rate,
 // optional RTS/CTS), read with a deadline, write, and put its previous
 // settings back. termios on POSIX, Win32 on Windows; nothing above this
-// layer knows which.
+// layer knows which. On POSIX, exclusive means flock and the lock file
+// other serial programs keep, LCK..NAME in /var/lock (or in the folder
+// VELDCONF_LOCK_DIR names), made while the port is held where the folder
+// takes it.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +25,7 @@ struct serial_port {
 #else
     int fd;
     termios saved;
+    char lock[512];  // the lock file made for the port, or empty
 #endif
     bool restore;  // the saved settings are to be put back
 };

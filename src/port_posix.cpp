@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "port.hpp"
@@ -45,11 +47,76 @@ void reason(char *why, std::size_t len, const char *text) {
     std::snprintf(why, len, "%s", text);
 }
 
+void drop_lock_file(serial_port &port);
+
 port_status fail(serial_port &port, port_status status, char *why, std::size_t len) {
     reason(why, len, std::strerror(errno));
+    drop_lock_file(port);
     close(port.fd);
     port.fd = -1;
     return status;
+}
+
+// The lock file other serial programs keep for a device:
+// DIR/LCK..NAME, NAME its path below /dev with each further / made _.
+bool lock_file_name(const char *device, char *name, std::size_t len) {
+    char real[PATH_MAX];
+    if (realpath(device, real) == nullptr) return false;
+    const char *rest = std::strncmp(real, "/dev/", 5) == 0 ? real + 5 : real + 1;
+    const char *dir = std::getenv("VELDCONF_LOCK_DIR");
+    const int n = std::snprintf(name, len, "%s/LCK..", dir != nullptr ? dir : "/var/lock");
+    if (n < 0 || n + std::strlen(rest) >= len) return false;
+    char *at = name + n;
+    for (; *rest != '\0'; ++rest) *at++ = *rest == '/' ? '_' : *rest;
+    *at = '\0';
+    return true;
+}
+
+// The PID a lock file names, or 0 when it names none.
+long lock_owner(const char *path) {
+    std::FILE *file = std::fopen(path, "r");
+    if (file == nullptr) return 0;
+    long pid = 0;
+    if (std::fscanf(file, "%ld", &pid) != 1) pid = 0;
+    std::fclose(file);
+    return pid;
+}
+
+bool alive(long pid) {
+    return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+enum class lock_result { taken, not_writable, held };
+
+// Makes the lock file in the form the others write (the PID right-aligned
+// in ten characters, then a line end), whole before it appears under its
+// name; a file whose process is gone is stale and taken over. owner is
+// the live holder's PID.
+lock_result take_lock_file(const char *path, long &owner) {
+    char temporary[sizeof serial_port::lock + 16];
+    std::snprintf(temporary, sizeof temporary, "%s.%ld", path, static_cast<long>(getpid()));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) return lock_result::not_writable;
+        char text[16];
+        const int n = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
+        const bool written = write(fd, text, static_cast<std::size_t>(n)) == n;
+        close(fd);
+        const bool linked = written && link(temporary, path) == 0;
+        const int error = errno;
+        unlink(temporary);
+        if (linked) return lock_result::taken;
+        if (!written || error != EEXIST) return lock_result::not_writable;
+        owner = lock_owner(path);
+        if (alive(owner)) return lock_result::held;
+        unlink(path);
+    }
+    return lock_result::not_writable;
+}
+
+void drop_lock_file(serial_port &port) {
+    if (port.lock[0] != '\0') unlink(port.lock);
+    port.lock[0] = '\0';
 }
 
 }  // namespace
@@ -58,6 +125,7 @@ port_status port_open(serial_port &port, const char *device, long baud, bool rts
                       char *why, std::size_t why_len) {
     port.restore = false;
     port.fd = -1;
+    port.lock[0] = '\0';
     speed_t speed{};
     if (!find_rate(baud, speed)) {
         reason(why, why_len, "not a rate a serial port can be set to");
@@ -79,6 +147,18 @@ port_status port_open(serial_port &port, const char *device, long baud, bool rts
             return port_status::in_use;
         }
         return fail(port, port_status::cannot_open, why, why_len);
+    }
+    // The programs that keep off a port by its lock file, not by flock.
+    long owner = 0;
+    const lock_result lock = lock_file_name(device, port.lock, sizeof port.lock)
+                                 ? take_lock_file(port.lock, owner)
+                                 : lock_result::not_writable;
+    if (lock != lock_result::taken) port.lock[0] = '\0';
+    if (lock == lock_result::held) {
+        std::snprintf(why, why_len, "process %ld holds its lock file", owner);
+        close(port.fd);
+        port.fd = -1;
+        return port_status::in_use;
     }
     if (tcgetattr(port.fd, &port.saved) != 0) {
         return fail(port, port_status::not_a_port, why, why_len);
@@ -139,6 +219,7 @@ int port_write(serial_port &port, const char *data, std::size_t len) {
 void port_close(serial_port &port) {
     if (port.fd < 0) return;
     if (port.restore) tcsetattr(port.fd, TCSANOW, &port.saved);
+    drop_lock_file(port);
     close(port.fd);
     port.fd = -1;
 }

@@ -36,9 +36,14 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        (default: none)
   received-lines: N    or the first N lines of the standard input
   received-raw: TEXT   every byte the module must have received
-  hold: flock          another program holds the port (flock) meanwhile
-  interrupt: SECONDS   SIGINT to the tool after SECONDS; it must end
-                       within a second of it
+  hold: HOW            another program holds the port meanwhile: flock,
+                       lockfile (a lock file in the folder VELDCONF_LOCK_DIR
+                       names, with this runner's PID) or stale-lockfile
+                       (one naming a process that has ended); the tool must
+                       leave no lock file behind
+  interrupt: SECONDS   SIGINT to the tool after SECONDS, when the tool must
+                       hold the port's lock file; it must end within a
+                       second of the signal
   log-decodes: yes     DIR/veldconf-decode reads the transcript {log} back
                        to what it makes of the standard input
   define: NAME         starts a text that cases use as {NAME}
@@ -173,11 +178,28 @@ class Module:
             data = f.read()
         return data, b"".join(re.findall(rb"AT\+VELDCONF=[^\r\n]*\r\n", data))
 
-    def hold(self):
-        """Another program's hold on the port: an open descriptor with flock."""
-        fd = os.open(self.tty, os.O_RDWR | os.O_NOCTTY)
-        fcntl.flock(fd, fcntl.LOCK_EX)
-        return fd
+    def lock_file(self, folder):
+        """The port's lock file as the serial programs name it."""
+        name = os.path.realpath(self.tty)
+        name = name[len("/dev/"):] if name.startswith("/dev/") else name[1:]
+        return os.path.join(folder, "LCK.." + name.replace("/", "_"))
+
+    def hold(self, how, folder):
+        """Another program's hold on the port: an open descriptor with
+        flock, or a lock file naming a live or an ended process."""
+        if how == "flock":
+            fd = os.open(self.tty, os.O_RDWR | os.O_NOCTTY)
+            fcntl.flock(fd, fcntl.LOCK_EX)
+            return fd
+        if how == "lockfile":
+            pid = os.getpid()
+        else:
+            ended = subprocess.Popen(["true"])
+            ended.wait()
+            pid = ended.pid
+        with open(self.lock_file(folder), "w") as f:
+            f.write(f"{pid:10d}\n")
+        return None
 
 
 def tool(options, name):
@@ -194,23 +216,30 @@ def run_case(case, command, prog, defines, options):
     defines["stdin"] = stdin.decode("latin-1").replace("\\", "\\\\")
     with tempfile.TemporaryDirectory() as work:
         defines["log"] = os.path.join(work, "log")
+        locks = os.path.join(work, "locks")
+        os.mkdir(locks)
         module = None
         held = None
+        planted = []
         if "module" in case:
             module = Module(case["module"], work, options["device"], options["link"])
             defines["device"] = module.device
             if options["windows"]:
                 module.start_raw()
             before = module.settings()
-            if case.get("hold") == "flock":
-                held = module.hold()
+            if "hold" in case:
+                held = module.hold(case["hold"], locks)
+                planted = os.listdir(locks) if case["hold"] == "lockfile" else []
         try:
-            problems = run_command(case, command, prog, defines, stdin)
+            lock = module.lock_file(locks) if module else None
+            problems = run_command(case, command, prog, defines, stdin, locks, lock)
             after = module.settings() if module else b""
         finally:
             if held is not None:
                 os.close(held)
             raw, got = module.received() if module else (b"", b"")
+        if sorted(os.listdir(locks)) != planted:
+            problems.append(f"lock files left behind: {sorted(os.listdir(locks))}")
         if module:
             want = decode(expand("".join(case.get("received", [])), defines))
             if "received-lines" in case:
@@ -232,9 +261,10 @@ def run_case(case, command, prog, defines, options):
     return problems
 
 
-def run_command(case, command, prog, defines, stdin):
+def run_command(case, command, prog, defines, stdin, locks, lock):
     args = words(case, defines)
     env = {k: v for k, v in os.environ.items() if k != "POSIXLY_CORRECT"}
+    env["VELDCONF_LOCK_DIR"] = locks
     env.update(case["env"])
     if len(command) == 1:
         argv, executable = [prog.encode()] + args, command[0]
@@ -243,7 +273,7 @@ def run_command(case, command, prog, defines, stdin):
     sink = open(case["stdout-to"], "wb") if "stdout-to" in case else None
     problems = []
     try:
-        done = run_tool(argv, executable, env, stdin, sink, case.get("interrupt"), problems)
+        done = run_tool(argv, executable, env, stdin, sink, case.get("interrupt"), lock, problems)
     finally:
         if sink:
             sink.close()
@@ -269,8 +299,9 @@ def run_command(case, command, prog, defines, stdin):
     return problems
 
 
-def run_tool(argv, executable, env, stdin, sink, interrupt, problems):
-    """Runs the tool to its end; with interrupt, SIGINT after that many seconds."""
+def run_tool(argv, executable, env, stdin, sink, interrupt, lock, problems):
+    """Runs the tool to its end; with interrupt, SIGINT after that many
+    seconds, when the port's lock file must name the tool."""
     proc = subprocess.Popen(argv, executable=executable, env=env, stdin=subprocess.PIPE,
                             stdout=sink or subprocess.PIPE, stderr=subprocess.PIPE)
     if interrupt is None:
@@ -280,6 +311,13 @@ def run_tool(argv, executable, env, stdin, sink, interrupt, problems):
             out, err = proc.communicate(stdin, timeout=float(interrupt))
             problems.append("the tool ended before the interrupt")
         except subprocess.TimeoutExpired:
+            try:
+                with open(lock) as f:
+                    holder = f.read()
+            except OSError as error:
+                holder = str(error)
+            if holder != f"{proc.pid:10d}\n":
+                problems.append(f"the port's lock file holds {holder!r} while the tool runs")
             proc.send_signal(signal.SIGINT)
             sent = time.monotonic()
             out, err = proc.communicate(timeout=60)
