@@ -58,28 +58,22 @@ void print_usage(const char *program, std::FILE *out) {
         out);
 }
 
-// What the run has seen so far, beyond the record itself.
+// The streams of the run and what it has read.
 struct run_state {
     std::FILE *out;
     std::FILE *err;
-    veld::client_config config;
-    bool port_given;
-    bool uri_given;
-    bool name_given;
-    bool help_seen;
-    bool settings_seen;
+    void (*on_fault)(int result, int argc, char *argv[]);
+    tool_settings &settings;
 };
 
 // The values the usage text announces; the port is drawn later, if needed.
-run_state initial_state(std::FILE *out, std::FILE *err) {
-    run_state run{};
-    run.out = out;
-    run.err = err;
-    run.config.lifetime = 300;
-    run.config.block1 = 5;
-    run.config.block2 = 5;
-    run.config.block2th = 2;
-    return run;
+tool_settings initial_settings() {
+    tool_settings s{};
+    s.config.lifetime = 300;
+    s.config.block1 = 5;
+    s.config.block2 = 5;
+    s.config.block2th = 2;
+    return s;
 }
 
 // A different number on every run. The random device may be missing (it
@@ -127,8 +121,9 @@ bool set_text(const char *text, const char *&field, std::uint32_t &len) {
     return true;
 }
 
-// Stores one option's value; returns the failure message, or null.
-const char *store_option(char c, const char *arg, run_state &run) {
+}  // namespace
+
+const char *store_tool_option(char c, const char *arg, tool_settings &run) {
     veld::client_config &config = run.config;
     switch (c) {
         case 'b':
@@ -164,6 +159,8 @@ const char *store_option(char c, const char *arg, run_state &run) {
     return nullptr;
 }
 
+namespace {
+
 bool is_tool_option(char c) {
     return c != '\0' && c != ':' && std::strchr(tool_short_options, c) != nullptr;
 }
@@ -177,69 +174,83 @@ void report_missing_value(char *const argv[], std::FILE *err) {
 }
 
 // Handles one scanner result; returns the failure message, or null.
-const char *handle_option(char c, char *const argv[], const char *program,
+const char *handle_option(char c, int argc, char *argv[], const char *program,
                           run_state &run) {
-    if (!is_tool_option(c)) return nullptr;  // the scanner has reported it
+    if (!is_tool_option(c)) {  // the scanner has reported it
+        if ((c == '?' || c == ':') && run.on_fault != nullptr) run.on_fault(c, argc, argv);
+        return nullptr;
+    }
     if (c == 'h') {
         print_usage(program, run.out);
-        run.help_seen = true;
+        run.settings.help_seen = true;
         return nullptr;
     }
     if (veld::optarg == nullptr) {
         report_missing_value(argv, run.err);
+        if (run.on_fault != nullptr) run.on_fault(':', argc, argv);
         return nullptr;
     }
-    run.settings_seen = true;
-    return store_option(c, veld::optarg, run);
-}
-
-const char *missing_text(const run_state &run) {
-    if (!run.uri_given) return "URI missing.";
-    if (!run.name_given) return "NAME missing.";
-    return nullptr;
+    run.settings.settings_seen = true;
+    return store_tool_option(c, veld::optarg, run.settings);
 }
 
 // A run whose output was lost must not report success.
-int checked_exit(const run_state &run) {
-    if (std::fflush(run.out) != 0 || std::ferror(run.out)) {
-        std::fputs("OUTPUT write failed.", run.err);
+int checked_exit(std::FILE *out, std::FILE *err) {
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        std::fputs("OUTPUT write failed.", err);
         return 1;
     }
     return 0;
 }
 
-int fail(const char *message, const run_state &run) {
-    std::fputs(message, run.out);
+int fail(const char *message, std::FILE *out) {
+    std::fputs(message, out);
     return -1;
 }
 
 }  // namespace
+
+const char *missing_setting(const tool_settings &s) {
+    if (!s.uri_given) return "URI missing.";
+    if (!s.name_given) return "NAME missing.";
+    return nullptr;
+}
+
+const char *read_tool_settings(int argc, char *argv[], std::FILE *out, std::FILE *err,
+                               tool_settings &settings,
+                               void (*on_fault)(int result, int argc, char *argv[])) {
+    const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "veldconf";
+    settings = initial_settings();
+    run_state run{out, err, on_fault, settings};
+    for (;;) {
+        const auto c = static_cast<signed char>(veld::getopt_long(
+            argc, argv, tool_short_options, tool_long_options, nullptr));
+        if (c == -1) return nullptr;
+        if (const char *failure = handle_option(c, argc, argv, program, run)) return failure;
+    }
+}
+
+std::uint16_t draw_port() { return dynamic_port(per_run_entropy()); }
 
 std::uint16_t dynamic_port(std::uint32_t entropy) {
     return static_cast<std::uint16_t>(49152 + entropy % 16384);
 }
 
 int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
-    const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "veldconf";
-    run_state run = initial_state(out, err);
-    for (;;) {
-        const auto c = static_cast<signed char>(veld::getopt_long(
-            argc, argv, tool_short_options, tool_long_options, nullptr));
-        if (c == -1) break;
-        if (const char *failure = handle_option(c, argv, program, run)) {
-            return fail(failure, run);
-        }
+    tool_settings run{};
+    if (const char *failure = read_tool_settings(argc, argv, out, err, run, nullptr)) {
+        return fail(failure, out);
     }
     // -h alone asks for help, not for a configuration.
-    if (run.help_seen && !run.settings_seen) return checked_exit(run);
-    if (const char *missing = missing_text(run)) return fail(missing, run);
-    if (!run.port_given) run.config.port = dynamic_port(per_run_entropy());
+    if (run.help_seen && !run.settings_seen) return checked_exit(out, err);
+    if (const char *missing = missing_setting(run)) return fail(missing, out);
+    if (!run.port_given) run.config.port = draw_port();
 
     unsigned char chunk[veld::chunk_len];
     if (!veld::write_config_commands(chunk, sizeof chunk, run.config, out)) {
-        return fail("CONFIG exceed.", run);
+        return fail("CONFIG exceed.", out);
     }
-    return checked_exit(run);
+    return checked_exit(out, err);
 }
 
 #ifndef VELDCONF_NO_MAIN  // the in-process fuzzer brings its own entry

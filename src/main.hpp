@@ -5,11 +5,43 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "config.hpp"
 #include "options.hpp"
 
 // The tool's options: the short option string and the long table.
 extern const char tool_short_options[];
 extern const veld::option tool_long_options[];
+
+// What a run's words set: the record (its texts point into the words) and
+// which settings were given.
+struct tool_settings {
+    veld::client_config config;
+    bool port_given;
+    bool uri_given;
+    bool name_given;
+    bool help_seen;
+    bool settings_seen;
+};
+
+// Scans argv into s as the tool does, from the values the usage text
+// announces: -h prints the usage text on out, a long block option without
+// its value is reported on err, the scanner's diagnostics go to standard
+// error. on_fault, when not null, is told of each of those faults ('?' or
+// ':'), with the scanner's state as it left it. Returns the refusal
+// ("BOOTMODE exceed.", ...), unprinted, or null; the scan stops at one.
+const char *read_tool_settings(int argc, char *argv[], std::FILE *out, std::FILE *err,
+                               tool_settings &s,
+                               void (*on_fault)(int result, int argc, char *argv[]));
+
+// Converts, stores and checks one option's value as the tool does (c is
+// its letter); returns the refusal, or null.
+const char *store_tool_option(char c, const char *arg, tool_settings &s);
+
+// "URI missing." or "NAME missing." for a setting the run needs, or null.
+const char *missing_setting(const tool_settings &s);
+
+// A port drawn as a run that names none draws it.
+std::uint16_t draw_port();
 
 // Scans argv, prints the usage text, a refusal or the AT command lines on
 // out, the tool's own diagnostics on err (the scanner's go to standard

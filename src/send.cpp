@@ -16,9 +16,8 @@
 #endif
 
 #include "commands.hpp"
-#include "dialogue.hpp"
 #include "options.hpp"
-#include "port.hpp"
+#include "session.hpp"
 
 namespace {
 
@@ -42,7 +41,6 @@ const char usage[] =
     "Exit status: 0 all acknowledged, 1 refused, no answer, timeout or port\n"
     "error, 2 a usage or input error.\n";
 
-constexpr int probe_tries = 3;
 constexpr char bar[] = "##############################";
 constexpr std::size_t bar_width = sizeof bar - 1;
 
@@ -128,39 +126,6 @@ int read_settings(int argc, char *argv[], settings &s) {
     return -1;
 }
 
-long read_port(void *context, char *buffer, std::size_t capacity, long timeout_ms) {
-    return veld::port_read(*static_cast<veld::serial_port *>(context), buffer, capacity, timeout_ms);
-}
-
-int write_port(void *context, const char *data, std::size_t len) {
-    return veld::port_write(*static_cast<veld::serial_port *>(context), data, len);
-}
-
-bool open_port(const settings &s, veld::serial_port &port) {
-    char why[256];
-    switch (veld::port_open(port, s.device, s.baud, s.rtscts, why, sizeof why)) {
-        case veld::port_status::ok:
-            return true;
-        case veld::port_status::bad_rate:
-            std::fprintf(stderr, "%s: %s: cannot run at %ld baud: %s\n", program, s.device, s.baud, why);
-            return false;
-        case veld::port_status::in_use:
-            std::fprintf(stderr, "%s: %s is in use (%s); refusing to interleave with it\n", program, s.device, why);
-            return false;
-        case veld::port_status::not_a_port:
-            std::fprintf(stderr, "%s: %s is not a serial port: %s\n", program, s.device, why);
-            return false;
-        case veld::port_status::cannot_open:
-            std::fprintf(stderr, "%s: cannot open %s: %s%s\n", program, s.device, why,
-                         errno == EACCES ? " (is your user in the dialout group?)" : "");
-            return false;
-        case veld::port_status::cannot_configure:
-            std::fprintf(stderr, "%s: cannot set up %s: %s\n", program, s.device, why);
-            return false;
-    }
-    return false;
-}
-
 void show_progress(std::size_t done, std::size_t total) {
     std::fprintf(stderr, "\rline %zu of %zu", done, total);
     if (total > 1) {
@@ -171,42 +136,15 @@ void show_progress(std::size_t done, std::size_t total) {
     std::fflush(stderr);
 }
 
-// Names what ended the exchange with `what` (a command's description), for
-// every outcome but ok. Returns the exit status.
-int report_failure(veld::outcome result, const veld::dialogue &d, const settings &s,
-                   const char *what, std::size_t acknowledged, std::size_t total) {
-    switch (result) {
-        case veld::outcome::refused:
-            std::fprintf(stderr, "%s: the module refused %s: %.*s\n", program, what,
-                         static_cast<int>(d.line_len), d.line);
-            break;
-        case veld::outcome::timeout:
-            std::fprintf(stderr, "%s: no final result code to %s within %.3g s\n", program, what,
-                         s.timeout_ms / 1000.0);
-            break;
-        case veld::outcome::port_error:
-            std::fprintf(stderr, "%s: %s failed (hung up?) during %s\n", program, s.device, what);
-            break;
-        case veld::outcome::interrupted:
-            std::fprintf(stderr, "%s: interrupted during %s\n", program, what);
-            break;
-        case veld::outcome::ok:
-            return 0;
-    }
+// The reason a run ended, on standard error; with a configuration, how far
+// it had come. Returns the exit status.
+int report_failure(const veld::session &session, std::size_t acknowledged, std::size_t total) {
+    std::fprintf(stderr, "%s: %s\n", program, session.reason);
     if (total > 0) {
         std::fprintf(stderr, "%s: the module acknowledged %zu of %zu lines; nothing more was sent\n",
                      program, acknowledged, total);
     }
     return 1;
-}
-
-int wake(veld::dialogue &d, const settings &s) {
-    const veld::outcome result = veld::probe(d, probe_tries);
-    if (result == veld::outcome::timeout) {
-        std::fprintf(stderr, "%s: no answer from %s\n", program, s.device);
-        return 1;
-    }
-    return report_failure(result, d, s, "the probe AT", 0, 0);
 }
 
 void before_line(const void *context, std::size_t k, std::size_t total) {
@@ -215,17 +153,13 @@ void before_line(const void *context, std::size_t k, std::size_t total) {
     if (s.verbose) std::fprintf(stderr, "%s: sending line %zu of %zu\n", program, k + 1, total);
 }
 
-int send_lines(veld::dialogue &d, const settings &s, const veld::framing &f) {
+int send_lines(veld::session &session, const settings &s, const veld::framing &f) {
     const bool progress = !s.quiet && is_terminal(stderr);
     const std::size_t total = f.line_count;
     std::size_t acknowledged = 0;
-    const veld::outcome result =
-        veld::send_config(d, f, acknowledged, before_line, &s);
-    if (result != veld::outcome::ok) {
+    if (!veld::session_send(session, f, acknowledged, before_line, &s)) {
         if (progress) std::fputc('\n', stderr);
-        char what[64];
-        std::snprintf(what, sizeof what, "line %zu of %zu", acknowledged + 1, total);
-        return report_failure(result, d, s, what, acknowledged, total);
+        return report_failure(session, acknowledged, total);
     }
     if (progress) {
         show_progress(total, total);
@@ -235,68 +169,23 @@ int send_lines(veld::dialogue &d, const settings &s, const veld::framing &f) {
     return 0;
 }
 
-// An identity line: digits, perhaps after "+CGSN: " and in quotes.
-bool read_identity(const char *line, std::size_t len, const char *prefix, std::size_t low,
-                   std::size_t high, const char *&digits, std::size_t &count) {
-    const std::size_t n = std::strlen(prefix);
-    if (len >= n && std::memcmp(line, prefix, n) == 0) {
-        line += n;
-        len -= n;
-        while (len > 0 && *line == ' ') ++line, --len;
-    }
-    if (len >= 2 && line[0] == '"' && line[len - 1] == '"') ++line, len -= 2;
-    digits = line;
-    count = len;
-    return len >= low && len <= high && veld::all_digits(line, len);
-}
-
-int ask_identity(veld::dialogue &d, const settings &s, const char *command, const char *prefix,
-                 std::size_t low, std::size_t high, const char *name, char *out, std::size_t &out_len) {
-    const veld::outcome result = veld::exchange(d, command, std::strlen(command), "\r");
-    if (result != veld::outcome::ok) return report_failure(result, d, s, command, 0, 0);
-    for (std::size_t i = 0; i < d.info_count; ++i) {
-        const char *digits = nullptr;
-        if (read_identity(d.info[i], d.info_len[i], prefix, low, high, digits, out_len)) {
-            std::memcpy(out, digits, out_len);
-            return 0;
-        }
-    }
-    if (d.info_count == 0) {
-        std::fprintf(stderr, "%s: the module answered %s with no %s\n", program, command, name);
-    } else {
-        std::fprintf(stderr, "%s: the module's answer to %s is not an %s: '%.*s'\n", program, command,
-                     name, static_cast<int>(d.info_len[0]), d.info[0]);
-    }
-    return 1;
-}
-
-int print_ep_name(veld::dialogue &d, const settings &s) {
-    char imei[veld::max_info_len];
-    char imsi[veld::max_info_len];
-    std::size_t imei_len = 0;
-    std::size_t imsi_len = 0;
-    if (int status = ask_identity(d, s, "AT+CGSN", "+CGSN:", 15, 15, "IMEI (15 digits)", imei, imei_len)) {
-        return status;
-    }
-    if (int status = ask_identity(d, s, "AT+CIMI", "+CIMI:", 6, 15, "IMSI (6 to 15 digits)", imsi, imsi_len)) {
-        return status;
-    }
-    std::printf("%.*s;%.*s\n", static_cast<int>(imei_len), imei, static_cast<int>(imsi_len), imsi);
+int print_ep_name(veld::session &session) {
+    veld::identity id;
+    if (!veld::session_identity(session, id)) return report_failure(session, 0, 0);
+    std::printf("%s;%s\n", id.imei, id.imsi);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 int converse(const settings &s, const veld::framing &f, std::FILE *log) {
-    static veld::serial_port port;
-    if (!open_port(s, port)) return 1;
-    static veld::dialogue d;
-    d.io = {&port, read_port, write_port};
-    d.timeout_ms = s.timeout_ms;
-    d.log = log;
-    d.verbose = s.verbose ? stderr : nullptr;
-    d.program = program;
-    int status = wake(d, s);
-    if (status == 0) status = s.ep_name ? print_ep_name(d, s) : send_lines(d, s, f);
-    veld::port_close(port);
+    static veld::session session;
+    if (!veld::session_open(session, s.device, {s.baud, s.rtscts, s.timeout_ms}, log,
+                            s.verbose ? stderr : nullptr, program)) {
+        return report_failure(session, 0, 0);
+    }
+    bool no_answer = false;
+    int status = veld::session_wake(session, no_answer) ? 0 : report_failure(session, 0, 0);
+    if (status == 0) status = s.ep_name ? print_ep_name(session) : send_lines(session, s, f);
+    veld::session_close(session);
     return status;
 }
 
