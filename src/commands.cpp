@@ -17,21 +17,28 @@ bool equals(const char *text, std::size_t len, const char *word) {
 // end of the input or on a read error; a line longer than the buffer is cut
 // and marked.
 struct line_reader {
-    std::FILE *in;
+    std::FILE *in;  // or, when null, the text below
+    const char *from;
+    std::size_t from_len;
+    std::size_t at;
     long number;
     char text[max_line_len + transcript_marker_at + 2];
     std::size_t len;
     bool too_long;
     bool stray_cr;  // CR CR LF: a CR LF that went through a text-mode stream
 
+    int get() {
+        if (in != nullptr) return std::getc(in);
+        return at < from_len ? static_cast<unsigned char>(from[at++]) : EOF;
+    }
     bool next() {
         len = 0;
         too_long = false;
         stray_cr = false;
-        int c = std::getc(in);
+        int c = get();
         if (c == EOF) return false;
         ++number;
-        for (; c != EOF && c != '\n'; c = std::getc(in)) {
+        for (; c != EOF && c != '\n'; c = get()) {
             if (len < sizeof text) {
                 text[len++] = static_cast<char>(c);
             } else {
@@ -178,10 +185,10 @@ void report(const char *program, long line, const char *what, const char *messag
     }
 }
 
-bool read_commands(std::FILE *in, const char *name, const char *program, framing &f) {
-    static line_reader line;
-    line = line_reader{};
-    line.in = in;
+namespace {
+
+// Reads every line that line gives into f.
+bool read_lines(line_reader &line, const char *name, const char *program, framing &f) {
     f.blob_len = f.text_len = f.line_count = 0;
     f.next_index = 1;
     f.started = f.finished = f.lower_case_seen = f.transcript = f.awaiting_answer = false;
@@ -209,7 +216,7 @@ bool read_commands(std::FILE *in, const char *name, const char *program, framing
             return false;
         }
     }
-    if (std::ferror(in)) {
+    if (line.in != nullptr && std::ferror(line.in)) {
         std::fprintf(stderr, "%s: cannot read %s: %s\n", program, name, std::strerror(errno));
         return false;
     }
@@ -230,6 +237,22 @@ bool read_commands(std::FILE *in, const char *name, const char *program, framing
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool read_commands(std::FILE *in, const char *name, const char *program, framing &f) {
+    static line_reader line;
+    line = line_reader{};
+    line.in = in;
+    return read_lines(line, name, program, f);
+}
+
+bool read_command_text(const char *text, std::size_t len, const char *program, framing &f) {
+    line_reader line{};
+    line.from = text;
+    line.from_len = len;
+    return read_lines(line, "the commands", program, f);
 }
 
 bool read_command_file(const char *path, const char *program, framing &f) {

@@ -46,6 +46,9 @@ struct framing {
 // blob, or the read error with NAME, the input's name) and returns false.
 bool read_commands(std::FILE *in, const char *name, const char *program, framing &f);
 
+// The same for lines held in memory (thread-safe).
+bool read_command_text(const char *text, std::size_t len, const char *program, framing &f);
+
 // "PROGRAM: line N: WHATMESSAGE" on standard error (no "line N: " when line
 // is 0).
 void report(const char *program, long line, const char *what, const char *message);

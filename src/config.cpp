@@ -64,13 +64,52 @@ char *put_decimal(char *text, long value) {
     return text;
 }
 
+// Where the lines go: a stream, or a text in memory.
+struct sink {
+    std::FILE *file;
+    char *text;
+    std::size_t len;
+    std::size_t capacity;
+    bool overflow;
+};
+
+void put(sink &to, const char *data, std::size_t n) {
+    if (to.file != nullptr) {
+        std::fwrite(data, 1, n, to.file);
+    } else if (to.capacity - to.len < n) {
+        to.overflow = true;
+    } else {
+        std::memcpy(to.text + to.len, data, n);
+        to.len += n;
+    }
+}
+
 // "AT+VELDCONF=<count>,"
-void print_prefix(std::size_t count, std::FILE *out) {
+void put_prefix(std::size_t count, sink &to) {
     char text[sizeof command_prefix + 24];
     std::memcpy(text, command_prefix, sizeof command_prefix - 1);
     char *end = put_decimal(text + sizeof command_prefix - 1, static_cast<long>(count));
     *end++ = ',';
-    std::fwrite(text, 1, static_cast<std::size_t>(end - text), out);
+    put(to, text, static_cast<std::size_t>(end - text));
+}
+
+// A line's hex digits, index, last flag and CR LF.
+void put_chunk(const unsigned char *chunk, std::size_t count, int index, int last, sink &to) {
+    // A line's hex and its ending go out in one write.
+    char text[2 * chunk_len + 32];
+    std::size_t done = 0;
+    for (; count - done > chunk_len; done += chunk_len) {
+        put_hex(chunk + done, chunk_len, text);
+        put(to, text, 2 * chunk_len);
+    }
+    char *end = put_hex(chunk + done, count - done, text);
+    *end++ = ',';
+    end = put_decimal(end, index);
+    *end++ = ',';
+    end = put_decimal(end, last);
+    *end++ = '\r';
+    *end++ = '\n';
+    put(to, text, static_cast<std::size_t>(end - text));
 }
 
 // Little-endian, whatever the host's byte order.
@@ -190,25 +229,14 @@ char *put_hex(const unsigned char *bytes, std::size_t count, char *text) {
 
 void print_chunk(const unsigned char *chunk, std::size_t count, int index,
                  int last, std::FILE *out) {
-    // A line's hex and its ending go out in one write.
-    char text[2 * chunk_len + 32];
-    std::size_t done = 0;
-    for (; count - done > chunk_len; done += chunk_len) {
-        put_hex(chunk + done, chunk_len, text);
-        std::fwrite(text, 1, 2 * chunk_len, out);
-    }
-    char *end = put_hex(chunk + done, count - done, text);
-    *end++ = ',';
-    end = put_decimal(end, index);
-    *end++ = ',';
-    end = put_decimal(end, last);
-    *end++ = '\r';
-    *end++ = '\n';
-    std::fwrite(text, 1, static_cast<std::size_t>(end - text), out);
+    sink to{out, nullptr, 0, 0, false};
+    put_chunk(chunk, count, index, last, to);
 }
 
-bool write_config_commands(unsigned char *buffer, std::size_t capacity,
-                           const client_config &config, std::FILE *out) {
+namespace {
+
+bool put_config_commands(unsigned char *buffer, std::size_t capacity,
+                         const client_config &config, sink &to) {
     const std::size_t len = config_blob_len(config);
     if (capacity < std::min(len, chunk_len)) return false;
     std::memset(buffer, 0, capacity);
@@ -220,13 +248,28 @@ bool write_config_commands(unsigned char *buffer, std::size_t capacity,
     int index = 1;
     for (; len - done > chunk_len; done += chunk_len, ++index) {
         copy_blob(layout, done, chunk_len, buffer);
-        print_prefix(chunk_len, out);
-        print_chunk(buffer, chunk_len, index, 0, out);
+        put_prefix(chunk_len, to);
+        put_chunk(buffer, chunk_len, index, 0, to);
     }
     copy_blob(layout, done, len - done, buffer);
-    print_prefix(len - done, out);
-    print_chunk(buffer, len - done, index, 1, out);
+    put_prefix(len - done, to);
+    put_chunk(buffer, len - done, index, 1, to);
     return true;
+}
+
+}  // namespace
+
+bool write_config_commands(unsigned char *buffer, std::size_t capacity,
+                           const client_config &config, std::FILE *out) {
+    sink to{out, nullptr, 0, 0, false};
+    return put_config_commands(buffer, capacity, config, to);
+}
+
+std::size_t format_config_commands(const client_config &config, char *text,
+                                   std::size_t capacity) {
+    unsigned char chunk[chunk_len];
+    sink to{nullptr, text, 0, capacity, false};
+    return put_config_commands(chunk, sizeof chunk, config, to) && !to.overflow ? to.len : 0;
 }
 
 }  // namespace veld

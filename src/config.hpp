@@ -63,6 +63,14 @@ blob_status decode_config(const unsigned char *blob, std::size_t len,
 bool write_config_commands(unsigned char *buffer, std::size_t capacity,
                            const client_config &config, std::FILE *out);
 
+// The same lines into text, for a program that sends them itself; returns
+// their length, or 0 when capacity is too small (max_commands_len holds
+// any).
+std::size_t format_config_commands(const client_config &config, char *text,
+                                   std::size_t capacity);
+constexpr std::size_t max_commands_len =
+    (max_blob_len + chunk_len - 1) / chunk_len * (sizeof command_prefix + 2 * chunk_len + 24);
+
 // Writes the two upper-case hex digits of each of count bytes to text
 // (2 * count characters, not terminated) and returns their end.
 char *put_hex(const unsigned char *bytes, std::size_t count, char *text);

@@ -9,6 +9,7 @@
 #include "commands.hpp"
 #include "config.hpp"
 #include "options.hpp"
+#include "recreate.hpp"
 
 namespace {
 
@@ -69,49 +70,11 @@ const char *check_values(const unsigned char *blob, const veld::client_config &c
     return unmakeable;
 }
 
-bool shell_safe(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           std::strchr("@%+=:,./_-", c) != nullptr;
-}
-
-// Quotes a text for a POSIX shell: bare when safe, in single quotes, or as
-// $'...' with \xNN escapes when it holds bytes a terminal would not show.
-void print_shell_word(const char *text, std::size_t len) {
-    bool safe = len > 0;
-    bool plain = true;
-    for (std::size_t i = 0; i < len; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        safe = safe && shell_safe(c);
-        plain = plain && c >= 0x20 && c < 0x7F;
-    }
-    if (safe) {
-        std::fwrite(text, 1, len, stdout);
-    } else if (plain) {
-        std::putchar('\'');
-        for (std::size_t i = 0; i < len; ++i) {
-            if (text[i] == '\'') std::fputs("'\\''", stdout);
-            else std::putchar(text[i]);
-        }
-        std::putchar('\'');
-    } else {
-        std::fputs("$'", stdout);
-        for (std::size_t i = 0; i < len; ++i) {
-            const auto c = static_cast<unsigned char>(text[i]);
-            if (c == '\'' || c == '\\') std::printf("\\%c", c);
-            else if (c >= 0x20 && c < 0x7F) std::putchar(c);
-            else std::printf("\\x%02X", c);
-        }
-        std::putchar('\'');
-    }
-}
+void put_stdout(void *, const char *text, std::size_t len) { std::fwrite(text, 1, len, stdout); }
 
 void print_command(const veld::client_config &c) {
-    std::printf("veldconf -b %d -e %d -d %d -p %d -t %ld -i ", c.boot, c.encrypt,
-                static_cast<int>(c.debug), c.port, static_cast<long>(c.lifetime));
-    print_shell_word(c.uri, c.uri_len);
-    std::fputs(" -n ", stdout);
-    print_shell_word(c.ep_name, c.ep_name_len);
-    std::printf(" -u %d -g %d -x %d\n", c.block1, c.block2, c.block2th);
+    veld::write_command(c, put_stdout, nullptr);
+    std::putchar('\n');
 }
 
 // Length of the valid UTF-8 sequence at text[0..len), or 0.

@@ -181,13 +181,14 @@ const char *handle_option(char c, int argc, char *argv[], const char *program,
         return nullptr;
     }
     if (c == 'h') {
-        print_usage(program, run.out);
         run.settings.help_seen = true;
+        if (run.on_fault != nullptr) run.on_fault(c, argc, argv);
+        else print_usage(program, run.out);
         return nullptr;
     }
     if (veld::optarg == nullptr) {
-        report_missing_value(argv, run.err);
         if (run.on_fault != nullptr) run.on_fault(':', argc, argv);
+        else report_missing_value(argv, run.err);
         return nullptr;
     }
     run.settings.settings_seen = true;

@@ -26,9 +26,10 @@ struct tool_settings {
 // Scans argv into s as the tool does, from the values the usage text
 // announces: -h prints the usage text on out, a long block option without
 // its value is reported on err, the scanner's diagnostics go to standard
-// error. on_fault, when not null, is told of each of those faults ('?' or
-// ':'), with the scanner's state as it left it. Returns the refusal
-// ("BOOTMODE exceed.", ...), unprinted, or null; the scan stops at one.
+// error (when opterr is set). Where on_fault is not null, it is told of
+// each of these instead ('h', or '?' or ':'), with the scanner's state as
+// the scanner left it. Returns the refusal ("BOOTMODE exceed.", ...),
+// unprinted, or null; the scan stops at one.
 const char *read_tool_settings(int argc, char *argv[], std::FILE *out, std::FILE *err,
                                tool_settings &s,
                                void (*on_fault)(int result, int argc, char *argv[]));

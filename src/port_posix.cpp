@@ -189,11 +189,18 @@ port_status port_open(serial_port &port, const char *device, long baud, bool rts
 }
 
 long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeout_ms) {
-    if (interrupted) return -2;
-    pollfd waiting{port.fd, POLLIN, 0};
-    const int ready = poll(&waiting, 1, static_cast<int>(timeout_ms));
-    if (ready < 0) return errno == EINTR && interrupted ? -2 : (errno == EINTR ? 0 : -1);
-    if (ready == 0) return 0;
+    // In slices: a signal interrupts the wait of one thread only, and the
+    // others must see it within a tenth of a second too.
+    int ready = 0;
+    for (long waited = 0; ready == 0;) {
+        if (interrupted) return -2;
+        const long slice = timeout_ms - waited < 100 ? timeout_ms - waited : 100;
+        if (slice <= 0) return 0;
+        pollfd waiting{port.fd, POLLIN, 0};
+        ready = poll(&waiting, 1, static_cast<int>(slice));
+        if (ready < 0) return errno == EINTR && interrupted ? -2 : (errno == EINTR ? 0 : -1);
+        waited += slice;
+    }
     const ssize_t n = read(port.fd, buffer, capacity);
     if (n > 0) return static_cast<long>(n);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return interrupted ? -2 : 0;
