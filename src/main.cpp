@@ -187,6 +187,7 @@ const char *handle_option(char c, int argc, char *argv[], const char *program,
         return nullptr;
     }
     if (veld::optarg == nullptr) {
+        veld::optopt = 0;  // the scanner took the option: it is named by its word
         if (run.on_fault != nullptr) run.on_fault(':', argc, argv);
         else report_missing_value(argv, run.err);
         return nullptr;

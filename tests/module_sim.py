@@ -5,7 +5,9 @@ usage: module_sim.py --record FILE [--link PATH] [BEHAVIOUR...]
 
 Prints the device path of the pseudo-terminal's other end (or makes PATH a
 link to it), then answers AT commands ending in CR as a module would, until
-SIGTERM; then it writes every byte it received to FILE. Behaviours:
+SIGTERM; then it writes every byte it received to FILE, and to FILE.times
+when (on the system's monotonic clock) the first and the last byte came.
+Behaviours:
   noecho          do not echo what arrives (a module echoes by default)
   error-at=K      answer the K-th AT+VELDCONF line with ERROR
   cme-at=K        ... with +CME ERROR: 100
@@ -22,6 +24,7 @@ SIGTERM; then it writes every byte it received to FILE. Behaviours:
   cgsn=TEXT       the line that answers AT+CGSN (default 490154203237518)
   cimi=TEXT       the line that answers AT+CIMI (default 310150123456789)
   cgsn-error      answer AT+CGSN with +CME ERROR: 10
+  cimi-error      answer AT+CIMI with +CME ERROR: 10 (no SIM)
 """
 import os
 import pty
@@ -72,6 +75,8 @@ class Module:
                 return [b"+CME ERROR: 10"]
             return [self.opts.get("cgsn", "490154203237518").encode(), b"OK"]
         if command == b"AT+CIMI":
+            if "cimi-error" in self.opts:
+                return [b"+CME ERROR: 10"]
             return [self.opts.get("cimi", "310150123456789").encode(), b"OK"]
         return [b"ERROR"]
 
@@ -113,6 +118,7 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
     print(path, flush=True)
     received = bytearray()
+    times = []
     pending = b""
     while not stop:
         if module.hung_up:
@@ -129,6 +135,7 @@ def main():
         except OSError:
             break
         received += data
+        times[1:] = [time.monotonic()] if times else [time.monotonic()] * 2
         if not module.awake:
             time.sleep(float(module.opts["late"]))
             module.awake = True
@@ -147,6 +154,8 @@ def main():
                 send(master, module.reply_bytes(lines), module)
     with open(record, "wb") as f:
         f.write(received)
+    with open(record + ".times", "w") as f:
+        f.write(" ".join(map(str, times)))
 
 
 if __name__ == "__main__":

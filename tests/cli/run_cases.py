@@ -46,6 +46,24 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        second of the signal
   log-decodes: yes     DIR/veldconf-decode reads the transcript {log} back
                        to what it makes of the standard input
+  modules: B | B ...    several simulators at once, one for each '|'-separated
+                       list of behaviours, {device1}, {device2}, ... ({devices}
+                       all of them); each has an IMEI of its own unless it
+                       sets cgsn=; the behaviour held-by-flock makes another
+                       program hold that port. Every port's settings must
+                       be restored.
+  appear: SECONDS      the modules' ports appear one by one, SECONDS apart,
+                       as the links {watch}/port1, {watch}/port2, ...
+                       at-once: N           at most N of the modules were in conversation at
+                       any one time, and once N were
+  results: TEXT        the tool's result lines, in any order, their fifth
+                       field (the seconds) written as S
+  report-consistent: yes  the report {report} holds one object per result
+                       line, agreeing with it; each module received the
+                       lines of the command the report names for it (all of
+                       them, the acknowledged ones and the refused one, or
+                       none), and with {logdir} each transcript reads back
+                       to what its module received
   define: NAME         starts a text that cases use as {NAME}
   text: TEXT           appended to the text being defined
 TEXT takes the escapes \\r \\n \\t \\\\ and \\xNN; {C*N} stands for the text C
@@ -55,6 +73,7 @@ single quotes).
 Nothing else in a value is special, and no line end is implied.
 """
 import fcntl
+import json
 import os
 import re
 import shlex
@@ -62,6 +81,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ESCAPES = {"r": b"\r", "n": b"\n", "t": b"\t", "\\": b"\\"}
@@ -126,9 +146,10 @@ def parse(path):
             elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
             elif key in ("stdout~", "stderr~", "stdout-to", "not-on-windows", "stdin-veldconf",
-                         "module", "log-decodes", "received-lines", "hold", "interrupt"):
+                         "module", "log-decodes", "received-lines", "hold", "interrupt",
+                         "modules", "appear", "report-consistent", "at-once"):
                 block[key] = value
-            elif key in ("received", "received-raw"):
+            elif key in ("received", "received-raw", "results"):
                 block.setdefault(key, []).append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
@@ -153,8 +174,8 @@ SIM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "module_sim
 class Module:
     """The module simulator of one case, on a pseudo-terminal of its own."""
 
-    def __init__(self, behaviour, work, device, link):
-        self.record = os.path.join(work, "received")
+    def __init__(self, behaviour, work, device, link, name="received"):
+        self.record = os.path.join(work, name)
         extra = ["--link", link] if link else []
         self.proc = subprocess.Popen(
             [sys.executable, SIM, "--record", self.record] + extra + shlex.split(behaviour),
@@ -176,6 +197,8 @@ class Module:
         self.proc.wait(timeout=10)
         with open(self.record, "rb") as f:
             data = f.read()
+        with open(self.record + ".times") as f:
+            self.times = [float(t) for t in f.read().split()]
         return data, b"".join(re.findall(rb"AT\+VELDCONF=[^\r\n]*\r\n", data))
 
     def lock_file(self, folder):
@@ -206,6 +229,106 @@ def tool(options, name):
     return os.path.join(options["tools"], name)
 
 
+def start_modules(case, work, defines):
+    """The simulators of a case with several modules, and the ports held."""
+    modules, held = [], []
+    for i, behaviour in enumerate(case["modules"].split("|"), 1):
+        hold = "held-by-flock" in behaviour
+        behaviour = behaviour.replace("held-by-flock", "")
+        if "cgsn" not in behaviour:
+            behaviour += f" cgsn=4901542032375{i + 10:02d}"
+        module = Module(behaviour, work, None, None, f"received{i}")
+        modules.append(module)
+        defines[f"device{i}"] = module.device
+        if hold:
+            held.append(module.hold("flock", None))
+    defines["devices"] = " ".join(defines[f"device{i}"] for i in range(1, len(modules) + 1)
+                                  if f"device{i}" in defines)
+    return modules, held
+
+
+def appear(modules, folder, seconds):
+    """Links each module's port into folder, one by one, seconds apart."""
+    def run():
+        for i, module in enumerate(modules, 1):
+            time.sleep(seconds)
+            os.symlink(module.tty, os.path.join(folder, f"port{i}"))
+    thread = threading.Thread(target=run, daemon=True)
+    thread.start()
+    return thread
+
+
+def most_at_once(spans):
+    """The most of the (first, last) spans that overlap at one moment."""
+    events = sorted([(a, 1) for a, _ in spans] + [(b, -1) for _, b in spans],
+                    key=lambda e: (e[0], e[1]))
+    busiest = now = 0
+    for _, step in events:
+        now += step
+        busiest = max(busiest, now)
+    return busiest
+
+
+def result_lines(out):
+    """The tool's result lines, the seconds masked, in a fixed order."""
+    lines = []
+    for line in out.decode("latin-1").splitlines():
+        fields = line.split("\t")
+        if len(fields) == 6:
+            fields[4] = "S" if re.fullmatch(r"\d+\.\d", fields[4]) else fields[4]
+        lines.append("\t".join(fields))
+    return sorted(lines)
+
+
+def check_report(path, out, modules, logdir, options):
+    """The report against the result lines, and what each module got."""
+    problems = []
+    try:
+        with open(path, "rb") as f:
+            objects = [json.loads(line) for line in f]
+    except (OSError, ValueError) as error:
+        return [f"the report cannot be read: {error}"]
+    keys = ["device", "imei", "imsi", "endpoint", "command", "lines", "acknowledged",
+            "result", "reason", "started", "seconds"]
+    lines = out.decode("latin-1").splitlines()
+    if len(objects) != len(lines):
+        problems.append(f"{len(objects)} report objects for {len(lines)} result lines")
+    by_device = {m.device: m for m in modules}
+    for obj, line in zip(objects, lines):
+        fields = line.split("\t")
+        if list(obj) != keys:
+            problems.append(f"report keys {list(obj)}")
+            continue
+        total = "-" if obj["lines"] is None else str(obj["lines"])
+        seen = [obj["device"], obj["imei"] or "-", obj["result"], f"{obj['acknowledged']}/{total}",
+                obj["reason"] or ""]
+        if seen != fields[:4] + fields[5:]:
+            problems.append(f"report {seen} disagrees with the line {fields}")
+        if not re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", obj["started"]):
+            problems.append(f"started {obj['started']!r}")
+        module = by_device.get(obj["device"])
+        if module is None or obj["result"] == "skipped":
+            continue
+        want = b""
+        if obj["command"] is not None:
+            made = subprocess.run([tool(options, "veldconf")] + shlex.split(obj["command"])[1:],
+                                  capture_output=True, check=True).stdout.splitlines(keepends=True)
+            count = len(made) if obj["result"] == "configured" else obj["acknowledged"] + 1
+            want = b"".join(made[:count])
+        got = module.got
+        if got != want:
+            problems.append(f"{obj['device']} received {got[:120]!r}..., want {want[:120]!r}...")
+        if logdir and obj["result"] == "configured":
+            decoder = tool(options, "veldconf-decode")
+            from_log = subprocess.run([decoder, os.path.join(logdir, obj["imei"] + ".log")],
+                                      capture_output=True)
+            from_module = subprocess.run([decoder], input=got, capture_output=True)
+            if from_log.returncode or from_log.stdout != from_module.stdout:
+                problems.append(f"{obj['imei']}.log reads back as {from_log.stdout[:100]!r}"
+                                f" {from_log.stderr[:200]!r}")
+    return problems
+
+
 def run_case(case, command, prog, defines, options):
     defines = dict(defines)
     stdin = decode(expand("".join(case["stdin"]), defines))
@@ -216,11 +339,18 @@ def run_case(case, command, prog, defines, options):
     defines["stdin"] = stdin.decode("latin-1").replace("\\", "\\\\")
     with tempfile.TemporaryDirectory() as work:
         defines["log"] = os.path.join(work, "log")
-        locks = os.path.join(work, "locks")
-        os.mkdir(locks)
+        defines["report"] = os.path.join(work, "report.jsonl")
+        for folder in ("locks", "logdir", "watch"):
+            defines[folder] = os.path.join(work, folder)
+            os.mkdir(defines[folder])
+        locks = defines["locks"]
         module = None
         held = None
         planted = []
+        modules, modules_held = start_modules(case, work, defines) if "modules" in case else ([], [])
+        befores = [m.settings() for m in modules]
+        if "appear" in case:
+            appear(modules, defines["watch"], float(case["appear"]))
         if "module" in case:
             module = Module(case["module"], work, options["device"], options["link"])
             defines["device"] = module.device
@@ -232,12 +362,31 @@ def run_case(case, command, prog, defines, options):
                 planted = os.listdir(locks) if case["hold"] == "lockfile" else []
         try:
             lock = module.lock_file(locks) if module else None
-            problems = run_command(case, command, prog, defines, stdin, locks, lock)
+            problems, out = run_command(case, command, prog, defines, stdin, locks, lock)
             after = module.settings() if module else b""
+            afters = [m.settings() for m in modules]
         finally:
             if held is not None:
                 os.close(held)
+            for fd in modules_held:
+                os.close(fd)
             raw, got = module.received() if module else (b"", b"")
+            for m in modules:
+                m.raw, m.got = m.received()
+        if afters != befores:
+            problems.append("a port's settings were not restored")
+        if "at-once" in case:
+            busiest = most_at_once([m.times for m in modules if m.times])
+            if busiest != int(case["at-once"]):
+                problems.append(f"{busiest} modules were in conversation at once")
+        if "results" in case:
+            want = sorted(decode(expand("".join(case["results"]), defines)).decode("latin-1").splitlines())
+            if result_lines(out) != want:
+                problems.append(f"result lines\n  got  {result_lines(out)}\n  want {want}")
+        if "report-consistent" in case:
+            problems += check_report(defines["report"], out, modules,
+                                     defines["logdir"] if "{logdir}" in " ".join(case["args"]) else None,
+                                     options)
         if sorted(os.listdir(locks)) != planted:
             problems.append(f"lock files left behind: {sorted(os.listdir(locks))}")
         if module:
@@ -282,7 +431,7 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
         pattern = decode(expand(case["stdout~"], defines))
         if not re.fullmatch(pattern, out, re.DOTALL):
             problems.append(f"stdout {out[:300]!r} does not match {pattern[:300]!r}")
-    elif sink is None:
+    elif sink is None and "results" not in case:
         want = decode(expand("".join(case["stdout"]), defines))
         if out != want:
             problems.append(f"stdout\n  got  {out[:600]!r}\n  want {want[:600]!r}")
@@ -296,7 +445,7 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
             problems.append(f"stderr\n  got  {done.stderr!r}\n  want {want_err!r}")
     if done.returncode != case["status"]:
         problems.append(f"status {done.returncode}, want {case['status']}")
-    return problems
+    return problems, out
 
 
 def run_tool(argv, executable, env, stdin, sink, interrupt, lock, problems):
@@ -314,9 +463,9 @@ def run_tool(argv, executable, env, stdin, sink, interrupt, lock, problems):
             try:
                 with open(lock) as f:
                     holder = f.read()
-            except OSError as error:
+            except (OSError, TypeError) as error:
                 holder = str(error)
-            if holder != f"{proc.pid:10d}\n":
+            if lock is not None and holder != f"{proc.pid:10d}\n":
                 problems.append(f"the port's lock file holds {holder!r} while the tool runs")
             proc.send_signal(signal.SIGINT)
             sent = time.monotonic()

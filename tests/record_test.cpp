@@ -1,0 +1,89 @@
+// What veldconf-provision writes of a module: the endpoint name its format
+// makes, and fields that stay on their line whatever the module says.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "record.hpp"
+
+namespace {
+
+struct name_case {
+    const char *format;
+    const char *fault;  // null: the name below
+    const char *name;
+};
+
+const name_case name_cases[] = {
+    {"{imei};{imsi}", nullptr, "490154203237518;310150123456789"},
+    {"urn:imei:{imei}", nullptr, "urn:imei:490154203237518"},
+    {"{{imei}}={imei}", nullptr, "{imei}=490154203237518"},
+    {"a}b", nullptr, "a}b"},
+    {"{imsi}{imsi}", nullptr, "310150123456789310150123456789"},
+    {"{iccid}", "a field other than {imei} and {imsi}", nullptr},
+    {"{imei", "a { that opens no field (write {{ for a brace)", nullptr},
+    {"x{", "a { that opens no field (write {{ for a brace)", nullptr},
+};
+
+TEST(Record, NameFormats) {
+    veld::identity id{};
+    std::strcpy(id.imei, "490154203237518");
+    std::strcpy(id.imsi, "310150123456789");
+    for (const name_case &c : name_cases) {
+        const char *fault = veld::check_name_format(c.format);
+        EXPECT_STREQ(fault, c.fault) << c.format;
+        if (c.name == nullptr) continue;
+        char out[64];
+        const std::size_t len = veld::make_name(c.format, id, out, sizeof out);
+        EXPECT_EQ(std::string(out, len), c.name) << c.format;
+    }
+}
+
+TEST(Record, ANameTooLongIsMeasuredNotWritten) {
+    veld::identity id{};
+    std::strcpy(id.imei, "490154203237518");
+    char out[8] = "xxxxxxx";
+    EXPECT_EQ(veld::make_name("{imei}", id, out, 4), 15u);
+    EXPECT_STREQ(out, "xxxxxxx");
+}
+
+struct escape_case {
+    std::string text;
+    const char *field;
+    const char *json;
+};
+
+const escape_case escape_cases[] = {
+    {"OK", "OK", "\"OK\""},
+    {"a\tb\r\n", "a\\x09b\\x0D\\x0A", "\"a\\u0009b\\u000D\\u000A\""},
+    {"back\\slash \"q\"", "back\\x5Cslash \"q\"", "\"back\\\\slash \\\"q\\\"\""},
+    {"\x7F\xC3\xA9", "\\x7F\\xC3\\xA9", "\"\\u007F\\u00C3\\u00A9\""},
+    {std::string("nul\0x", 5), "nul\\x00x", "\"nul\\u0000x\""},
+};
+
+std::string written(void (*write)(std::FILE *, const char *, std::size_t), const std::string &text) {
+    char buffer[256] = {};
+    std::FILE *out = fmemopen(buffer, sizeof buffer, "w");
+    write(out, text.data(), text.size());
+    std::fclose(out);
+    return buffer;
+}
+
+TEST(Record, FieldsStayOnTheirLine) {
+    for (const escape_case &c : escape_cases) {
+        EXPECT_EQ(written(veld::write_field, c.text), c.field) << c.text;
+        EXPECT_EQ(written(veld::write_json_string, c.text), c.json) << c.text;
+    }
+}
+
+TEST(Record, UtcTimes) {
+    char out[40];
+    veld::format_utc(1796896419125LL, out, sizeof out);
+    EXPECT_STREQ(out, "2026-12-10T09:53:39.125Z");
+    veld::format_utc(0, out, sizeof out);
+    EXPECT_STREQ(out, "1970-01-01T00:00:00.000Z");
+}
+
+}  // namespace
