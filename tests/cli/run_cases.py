@@ -2,7 +2,8 @@
 """Runs command-line cases, kept as data, against a build of veldconf.
 
 usage: run_cases.py CASES [--prog NAME] [--windows] [--tools DIR]
-                    [--device NAME --link PATH] -- COMMAND [WORD...]
+                    [--device NAME --link PATH] [--ports NAME=PATH,...]
+                    -- COMMAND [WORD...]
 
 COMMAND (with its words) is the tool to run; each case's arguments follow
 it. When COMMAND is one word, the tool is started with argv[0] set to the
@@ -51,7 +52,8 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        all of them); each has an IMEI of its own unless it
                        sets cgsn=; the behaviour held-by-flock makes another
                        program hold that port. Every port's settings must
-                       be restored.
+                       be restored. With --ports, the modules take those
+                       names in turn, each simulator linking its PATH.
   appear: SECONDS      the modules' ports appear one by one, SECONDS apart,
                        as the links {watch}/port1, {watch}/port2, ...
                        at-once: N           at most N of the modules were in conversation at
@@ -229,15 +231,19 @@ def tool(options, name):
     return os.path.join(options["tools"], name)
 
 
-def start_modules(case, work, defines):
+def start_modules(case, work, defines, options):
     """The simulators of a case with several modules, and the ports held."""
     modules, held = [], []
+    ports = [p.split("=", 1) for p in options["ports"].split(",")] if options["ports"] else []
     for i, behaviour in enumerate(case["modules"].split("|"), 1):
         hold = "held-by-flock" in behaviour
         behaviour = behaviour.replace("held-by-flock", "")
         if "cgsn" not in behaviour:
             behaviour += f" cgsn=4901542032375{i + 10:02d}"
-        module = Module(behaviour, work, None, None, f"received{i}")
+        device, link = ports[i - 1] if i <= len(ports) else (None, None)
+        module = Module(behaviour, work, device, link, f"received{i}")
+        if options["windows"]:
+            module.start_raw()
         modules.append(module)
         defines[f"device{i}"] = module.device
         if hold:
@@ -347,7 +353,8 @@ def run_case(case, command, prog, defines, options):
         module = None
         held = None
         planted = []
-        modules, modules_held = start_modules(case, work, defines) if "modules" in case else ([], [])
+        modules, modules_held = (start_modules(case, work, defines, options)
+                                 if "modules" in case else ([], []))
         befores = [m.settings() for m in modules]
         if "appear" in case:
             appear(modules, defines["watch"], float(case["appear"]))
@@ -493,7 +500,8 @@ def main():
     split = argv.index("--")
     options, command = argv[:split], argv[split + 1:]
     prog = take_value(options, "--prog", "veldconf")
-    settings = {name: take_value(options, "--" + name, None) for name in ("tools", "device", "link")}
+    settings = {name: take_value(options, "--" + name, None)
+                for name in ("tools", "device", "link", "ports")}
     windows = settings["windows"] = "--windows" in options
     if windows:
         options.remove("--windows")

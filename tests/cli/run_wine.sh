@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Runs the command-line cases and the sender's cases against a Windows
-# build under Wine, in a prefix of its own, with COM7 mapped to the module
-# simulator's pseudo-terminal (through a link each case's simulator points
-# at its own).
+# Runs the command-line cases, the sender's and the station's cases
+# against a Windows build under Wine, in a prefix of its own, with COM7 (and
+# COM8, COM9) mapped to module simulators' pseudo-terminals (through links
+# each case's simulators point at their own).
 # usage: tests/cli/run_wine.sh BUILD TOOLS [LOADER]
-#   BUILD   the folder of veldconf.exe and veldconf-send.exe
+#   BUILD   the folder of veldconf.exe, veldconf-send.exe and
+#           veldconf-provision.exe
 #   TOOLS   a Linux build, whose veldconf and veldconf-decode make and
 #           read back the sender cases' inputs
 #   LOADER  Wine's loader: wine (the default) or wine64's, for 64-bit
@@ -28,13 +29,20 @@ status=0
 python3 "$here/run_cases.py" "$here/cases.txt" --windows --prog "$(windows_name "$build/veldconf.exe")" \
     -- "$loader" "$build/veldconf.exe" || status=$?
 
-# The port mapping is read when the server starts.
-link=$WINEPREFIX/module
-"$loader" reg add 'HKLM\Software\Wine\Ports' /v COM7 /t REG_SZ /d "$link" /f >/dev/null 2>&1
+# The port mapping is read when the server starts: COM7 for the sender,
+# COM7 to COM9 for a batch of three.
+for n in 7 8 9; do
+    "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM$n /t REG_SZ /d "$WINEPREFIX/module$n" /f >/dev/null 2>&1
+done
+link=$WINEPREFIX/module7
 wineserver -k || true
 wineserver -p >/dev/null 2>&1  # its object dumps are no case's output
 (cd "$here/../.." && python3 "$here/run_cases.py" "$here/send_cases.txt" --windows \
     --prog "$(windows_name "$build/veldconf-send.exe")" --tools "$tools" --device COM7 --link "$link" \
     -- "$loader" "$build/veldconf-send.exe") || status=$?
+python3 "$here/run_cases.py" "$here/provision_cases.txt" --windows \
+    --prog "$(windows_name "$build/veldconf-provision.exe")" --tools "$tools" \
+    --ports "COM7=$link,COM8=$WINEPREFIX/module8,COM9=$WINEPREFIX/module9" \
+    -- "$loader" "$build/veldconf-provision.exe" || status=$?
 wineserver -k || true
 exit "$status"
