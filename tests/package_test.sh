@@ -22,6 +22,10 @@ man -P cat veldconf-decode 2>/dev/null | grep -q 'read AT+VELDCONF commands back
 man -P cat veldconf-send 2>/dev/null | grep -q 'sends them to the module on the serial port' ||
     { echo "FAIL: man veldconf-send does not show the page"; exit 1; }
 veldconf-send --help | grep -q '^Usage: veldconf-send' || { echo "FAIL: veldconf-send"; exit 1; }
+man -P cat veldconf-provision 2>/dev/null | grep -q 'configure many modules at once' ||
+    { echo "FAIL: man veldconf-provision does not show the page"; exit 1; }
+veldconf-provision --help | grep -q '^Usage: veldconf-provision' || { echo "FAIL: veldconf-provision"; exit 1; }
+[ -L /usr/share/bash-completion/completions/veldconf-provision ] || { echo "FAIL: no completion for veldconf-provision"; exit 1; }
 [ -f /usr/share/doc/veldconf/copyright ] || { echo "FAIL: no copyright file"; exit 1; }
 lintian --fail-on error,warning "$deb" || { echo "FAIL: lintian"; exit 1; }
 echo "1 passed, 0 failed"
