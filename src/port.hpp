@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -48,6 +49,9 @@ int port_write(serial_port &port, const char *data, std::size_t len);
 
 // Puts the previous settings back and closes the port.
 void port_close(serial_port &port);
+
+// Whether stream is a terminal (for what is shown only there).
+bool is_terminal(std::FILE *stream);
 
 // Ctrl-C, SIGTERM (Ctrl-Break on Windows) end a wait in port_read and are
 // remembered here, so that the port is restored before the program ends.

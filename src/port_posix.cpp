@@ -231,6 +231,8 @@ void port_close(serial_port &port) {
     port.fd = -1;
 }
 
+bool is_terminal(std::FILE *stream) { return isatty(fileno(stream)) != 0; }
+
 void port_catch_interrupts() {
     struct sigaction action {};
     action.sa_handler = note_interrupt;

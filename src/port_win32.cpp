@@ -1,3 +1,5 @@
+#include <io.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -138,6 +140,8 @@ void port_close(serial_port &port) {
     CloseHandle(port.handle);
     port.handle = INVALID_HANDLE_VALUE;
 }
+
+bool is_terminal(std::FILE *stream) { return _isatty(_fileno(stream)) != 0; }
 
 void port_catch_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
 

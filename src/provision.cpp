@@ -18,7 +18,6 @@
 #include <windows.h>
 #else
 #include <glob.h>
-#include <unistd.h>
 #endif
 
 #include "commands.hpp"
@@ -63,7 +62,7 @@ constexpr std::size_t max_patterns = 16;
 constexpr long watch_interval_ms = 250;
 
 struct options {
-    veld::port_settings port{115200, false, 10000};
+    veld::port_settings port = veld::default_port_settings;
     const char *name = "{imei};{imsi}";
     std::size_t jobs = 0;  // 0: all
     const char *report = nullptr;
@@ -150,14 +149,6 @@ struct station {
 
 station st;
 
-bool is_terminal(std::FILE *stream) {
-#ifdef _WIN32
-    return _isatty(_fileno(stream)) != 0;
-#else
-    return isatty(fileno(stream)) != 0;
-#endif
-}
-
 long long now_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
@@ -166,12 +157,6 @@ long long now_ms() {
 int usage_error(const char *what, const char *detail) {
     std::fprintf(stderr, "%s: %s%s\nTry '%s --help'.\n", program, what, detail, program);
     return 2;
-}
-
-bool read_number(const char *text, double low, double high, double &value) {
-    char *end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && value >= low && value <= high;
 }
 
 // ---- the command line ----
@@ -215,16 +200,16 @@ int read_options(int argc, char *argv[], options &o) {
     int split = 1;
     while (split < argc && std::strcmp(argv[split], "--") != 0) ++split;
     if (split == argc) return usage_error("no -- before veldconf's options", "");
-    enum { name = 256, jobs, report, log_dir, watch, baud, rtscts, timeout };
+    enum { name = 256, jobs, report, log_dir, watch, rtscts };
     static const veld::option table[] = {
         {"name", veld::required_argument, nullptr, name},
         {"jobs", veld::required_argument, nullptr, jobs},
         {"report", veld::required_argument, nullptr, report},
         {"log-dir", veld::required_argument, nullptr, log_dir},
         {"watch", veld::optional_argument, nullptr, watch},
-        {"baud", veld::required_argument, nullptr, baud},
+        {"baud", veld::required_argument, nullptr, 'b'},
         {"rtscts", veld::no_argument, nullptr, rtscts},
-        {"timeout", veld::required_argument, nullptr, timeout},
+        {"timeout", veld::required_argument, nullptr, 't'},
         {"quiet", veld::no_argument, nullptr, 'q'},
         {"verbose", veld::no_argument, nullptr, 'v'},
         {"help", veld::no_argument, nullptr, 'h'},
@@ -241,7 +226,7 @@ int read_options(int argc, char *argv[], options &o) {
                 o.name = veld::optarg;
                 break;
             case jobs:
-                if (!read_number(veld::optarg, 1, 1e6, value) || value != static_cast<long>(value)) {
+                if (!veld::read_number(veld::optarg, 1, 1e6, value) || value != static_cast<long>(value)) {
                     return usage_error("--jobs takes a whole number, at least 1, not ", veld::optarg);
                 }
                 o.jobs = static_cast<std::size_t>(value);
@@ -255,19 +240,13 @@ int read_options(int argc, char *argv[], options &o) {
                     o.patterns[o.pattern_count++] = veld::optarg;
                 }
                 break;
-            case baud:
-                if (!read_number(veld::optarg, 1, 1e8, value) || value != static_cast<long>(value)) {
-                    return usage_error("--baud takes a whole number of bits per second, not ", veld::optarg);
+            case 'b':
+            case 't':
+                if (const char *complaint = veld::read_port_option(static_cast<char>(c), veld::optarg, o.port)) {
+                    return usage_error(complaint, veld::optarg);
                 }
-                o.port.baud = static_cast<long>(value);
                 break;
             case rtscts: o.port.rtscts = true; break;
-            case timeout:
-                if (!read_number(veld::optarg, 0.001, 3600, value)) {
-                    return usage_error("--timeout takes seconds, more than 0 and at most 3600, not ", veld::optarg);
-                }
-                o.port.timeout_ms = static_cast<long>(value * 1000 + 0.5);
-                break;
             case 'q': o.quiet = true; break;
             case 'v': o.verbose = true; break;
             case 'h': std::fputs(usage, stdout); return 0;
@@ -669,7 +648,7 @@ int main(int argc, char *argv[]) {
         std::fclose(f);
         std::remove(probe_path);
     }
-    st.terminal = is_terminal(stderr);
+    st.terminal = veld::is_terminal(stderr);
     veld::port_catch_interrupts();
     for (std::size_t i = 0; i < o.device_count; ++i) add_device(o.devices[i]);
     std::size_t jobs = o.jobs > 0 ? o.jobs : (o.watch ? max_jobs : o.device_count);

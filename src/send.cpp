@@ -11,8 +11,6 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#else
-#include <unistd.h>
 #endif
 
 #include "commands.hpp"
@@ -45,9 +43,7 @@ constexpr char bar[] = "##############################";
 constexpr std::size_t bar_width = sizeof bar - 1;
 
 struct settings {
-    long baud = 115200;
-    bool rtscts = false;
-    long timeout_ms = 10000;
+    veld::port_settings port = veld::default_port_settings;
     const char *log = nullptr;
     bool quiet = false;
     bool verbose = false;
@@ -56,33 +52,18 @@ struct settings {
     const char *input = "-";
 };
 
-bool is_terminal(std::FILE *stream) {
-#ifdef _WIN32
-    return _isatty(_fileno(stream)) != 0;
-#else
-    return isatty(fileno(stream)) != 0;
-#endif
-}
-
 int usage_error(const char *what, const char *detail) {
     std::fprintf(stderr, "%s: %s%s\nTry '%s --help'.\n", program, what, detail, program);
     return 2;
 }
 
-bool read_number(const char *text, double low, double high, double &value) {
-    char *end = nullptr;
-    errno = 0;
-    value = std::strtod(text, &end);
-    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
-}
-
 // Returns -1 when the words are fine, else the exit status (0 after --help).
 int read_settings(int argc, char *argv[], settings &s) {
-    enum { baud = 256, rtscts, timeout, log, ep_name };
+    enum { rtscts = 256, log, ep_name };
     static const veld::option options[] = {
-        {"baud", veld::required_argument, nullptr, baud},
+        {"baud", veld::required_argument, nullptr, 'b'},
         {"rtscts", veld::no_argument, nullptr, rtscts},
-        {"timeout", veld::required_argument, nullptr, timeout},
+        {"timeout", veld::required_argument, nullptr, 't'},
         {"log", veld::required_argument, nullptr, log},
         {"quiet", veld::no_argument, nullptr, 'q'},
         {"verbose", veld::no_argument, nullptr, 'v'},
@@ -92,21 +73,14 @@ int read_settings(int argc, char *argv[], settings &s) {
     };
     veld::opterr = 0;  // the messages below name the program
     for (int c; (c = veld::getopt_long(argc, argv, "qvh", options, nullptr)) != -1;) {
-        double value = 0;
         switch (c) {
-            case baud:
-                if (!read_number(veld::optarg, 1, 1e8, value) || value != static_cast<long>(value)) {
-                    return usage_error("--baud takes a whole number of bits per second, not ", veld::optarg);
+            case 'b':
+            case 't':
+                if (const char *complaint = veld::read_port_option(static_cast<char>(c), veld::optarg, s.port)) {
+                    return usage_error(complaint, veld::optarg);
                 }
-                s.baud = static_cast<long>(value);
                 break;
-            case rtscts: s.rtscts = true; break;
-            case timeout:
-                if (!read_number(veld::optarg, 0.001, 3600, value)) {
-                    return usage_error("--timeout takes seconds, more than 0 and at most 3600, not ", veld::optarg);
-                }
-                s.timeout_ms = static_cast<long>(value * 1000 + 0.5);
-                break;
+            case rtscts: s.port.rtscts = true; break;
             case log: s.log = veld::optarg; break;
             case 'q': s.quiet = true; break;
             case 'v': s.verbose = true; break;
@@ -149,12 +123,12 @@ int report_failure(const veld::session &session, std::size_t acknowledged, std::
 
 void before_line(const void *context, std::size_t k, std::size_t total) {
     const settings &s = *static_cast<const settings *>(context);
-    if (!s.quiet && is_terminal(stderr)) show_progress(k, total);
+    if (!s.quiet && veld::is_terminal(stderr)) show_progress(k, total);
     if (s.verbose) std::fprintf(stderr, "%s: sending line %zu of %zu\n", program, k + 1, total);
 }
 
 int send_lines(veld::session &session, const settings &s, const veld::framing &f) {
-    const bool progress = !s.quiet && is_terminal(stderr);
+    const bool progress = !s.quiet && veld::is_terminal(stderr);
     const std::size_t total = f.line_count;
     std::size_t acknowledged = 0;
     if (!veld::session_send(session, f, acknowledged, before_line, &s)) {
@@ -178,7 +152,7 @@ int print_ep_name(veld::session &session) {
 
 int converse(const settings &s, const veld::framing &f, std::FILE *log) {
     static veld::session session;
-    if (!veld::session_open(session, s.device, {s.baud, s.rtscts, s.timeout_ms}, log,
+    if (!veld::session_open(session, s.device, s.port, log,
                             s.verbose ? stderr : nullptr, program)) {
         return report_failure(session, 0, 0);
     }

@@ -1,6 +1,7 @@
 #include "session.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace veld {
@@ -85,6 +86,29 @@ bool ask_identity(session &s, const char *command, const char *prefix, std::size
 }
 
 }  // namespace
+
+bool read_number(const char *text, double low, double high, double &value) {
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtod(text, &end);
+    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+const char *read_port_option(char c, const char *arg, port_settings &settings) {
+    double value = 0;
+    if (c == 'b') {
+        if (!read_number(arg, 1, 1e8, value) || value != static_cast<long>(value)) {
+            return "--baud takes a whole number of bits per second, not ";
+        }
+        settings.baud = static_cast<long>(value);
+    } else {
+        if (!read_number(arg, 0.001, 3600, value)) {
+            return "--timeout takes seconds, more than 0 and at most 3600, not ";
+        }
+        settings.timeout_ms = static_cast<long>(value * 1000 + 0.5);
+    }
+    return nullptr;
+}
 
 void describe_outcome(session &s, outcome result, const char *what) {
     switch (result) {

@@ -18,6 +18,15 @@ struct port_settings {
     bool rtscts;
     long timeout_ms;
 };
+constexpr port_settings default_port_settings{115200, false, 10000};
+
+// The values of the port's options that the programs share: stores
+// --baud's (c 'b') or --timeout's (c 't') in settings; returns the
+// complaint, to be followed by the value, or null.
+const char *read_port_option(char c, const char *arg, port_settings &settings);
+
+// Whether text is wholly a decimal number within [low, high].
+bool read_number(const char *text, double low, double high, double &value);
 
 constexpr std::size_t imei_digits = 15;
 constexpr std::size_t min_imsi_digits = 6;
