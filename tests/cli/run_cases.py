@@ -56,7 +56,10 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        names in turn, each simulator linking its PATH.
   appear: SECONDS      the modules' ports appear one by one, SECONDS apart,
                        as the links {watch}/port1, {watch}/port2, ...
-                       at-once: N           at most N of the modules were in conversation at
+                       replug: K SECONDS    {watch}/portK goes SECONDS after the start, and comes
+                       back 0.6 s later
+  logs: NAMES          the files {logdir} must hold, no more
+  at-once: N           at most N of the modules were in conversation at
                        any one time, and once N were
   results: TEXT        the tool's result lines, in any order, their fifth
                        field (the seconds) written as S
@@ -149,7 +152,8 @@ def parse(path):
                 block[key].append(value)
             elif key in ("stdout~", "stderr~", "stdout-to", "not-on-windows", "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
-                         "modules", "appear", "report-consistent", "at-once"):
+                         "modules", "appear", "report-consistent", "at-once", "replug",
+                         "logs"):
                 block[key] = value
             elif key in ("received", "received-raw", "results"):
                 block.setdefault(key, []).append(value)
@@ -253,12 +257,21 @@ def start_modules(case, work, defines, options):
     return modules, held
 
 
-def appear(modules, folder, seconds):
-    """Links each module's port into folder, one by one, seconds apart."""
+def appear(modules, folder, seconds, replug):
+    """Links each module's port into folder, one by one, seconds apart;
+    then unplugs and plugs again the one replug names."""
     def run():
+        start = time.monotonic()
         for i, module in enumerate(modules, 1):
             time.sleep(seconds)
             os.symlink(module.tty, os.path.join(folder, f"port{i}"))
+        if replug:
+            k, at = replug.split()
+            time.sleep(max(0, float(at) - (time.monotonic() - start)))
+            link = os.path.join(folder, f"port{k}")
+            os.unlink(link)
+            time.sleep(0.6)
+            os.symlink(modules[int(k) - 1].tty, link)
     thread = threading.Thread(target=run, daemon=True)
     thread.start()
     return thread
@@ -357,7 +370,7 @@ def run_case(case, command, prog, defines, options):
                                  if "modules" in case else ([], []))
         befores = [m.settings() for m in modules]
         if "appear" in case:
-            appear(modules, defines["watch"], float(case["appear"]))
+            appear(modules, defines["watch"], float(case["appear"]), case.get("replug"))
         if "module" in case:
             module = Module(case["module"], work, options["device"], options["link"])
             defines["device"] = module.device
@@ -390,6 +403,10 @@ def run_case(case, command, prog, defines, options):
             want = sorted(decode(expand("".join(case["results"]), defines)).decode("latin-1").splitlines())
             if result_lines(out) != want:
                 problems.append(f"result lines\n  got  {result_lines(out)}\n  want {want}")
+        if "logs" in case:
+            want = sorted(expand(case["logs"], defines).split())
+            if sorted(os.listdir(defines["logdir"])) != want:
+                problems.append(f"transcripts {sorted(os.listdir(defines['logdir']))}, want {want}")
         if "report-consistent" in case:
             problems += check_report(defines["report"], out, modules,
                                      defines["logdir"] if "{logdir}" in " ".join(case["args"]) else None,
