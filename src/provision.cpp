@@ -125,7 +125,6 @@ struct device_entry {
     bool present;
     bool queued;
     bool busy;
-    bool passed_over;
     char imei[veld::imei_digits + 1];  // the module behind it, once known
 };
 
@@ -504,8 +503,8 @@ void provision(std::size_t job, device_entry &entry) {
     std::lock_guard<std::mutex> hold(st.lock);
     if (kept_transcript) name_transcript(partial, r);
     else if (log != nullptr) std::remove(partial);
-    if (r.what == result::passed_over) entry.passed_over = true;
-    if (r.what != result::configured) entry.imei[0] = r.what == result::skipped ? entry.imei[0] : '\0';
+    // A module that was not configured may still be, through another port.
+    if (r.what != result::configured && r.what != result::skipped) entry.imei[0] = '\0';
     entry.busy = false;
     --st.running;
     publish(r);
@@ -562,7 +561,6 @@ void found(const char *path) {
             if (!d.present) {  // back again: a new port as far as we know
                 d.present = true;
                 d.queued = true;
-                d.passed_over = false;
                 d.imei[0] = '\0';
             }
             return;
