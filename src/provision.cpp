@@ -198,7 +198,6 @@ int read_options(int argc, char *argv[], options &o) {
     // The first -- ends this program's words; veldconf's follow it.
     int split = 1;
     while (split < argc && std::strcmp(argv[split], "--") != 0) ++split;
-    if (split == argc) return usage_error("no -- before veldconf's options", "");
     enum { name = 256, jobs, report, log_dir, watch, rtscts };
     static const veld::option table[] = {
         {"name", veld::required_argument, nullptr, name},
@@ -255,6 +254,7 @@ int read_options(int argc, char *argv[], options &o) {
                 return 2;
         }
     }
+    if (split == argc) return usage_error("no -- before veldconf's options", "");
     o.devices = argv + veld::optind;
     o.device_count = static_cast<std::size_t>(split - veld::optind);
     if (o.watch && o.device_count > 0) return usage_error("--watch takes no DEVICE: ", o.devices[0]);
