@@ -41,8 +41,8 @@ if [ "${1:-}" = --ci ]; then
     want man-db man
     want lintian lintian
     want hyperfine hyperfine
-    want g++-mingw-w64-i686 i686-w64-mingw32-g++
-    want g++-mingw-w64-x86-64 x86_64-w64-mingw32-g++
+    want g++-mingw-w64-i686-posix i686-w64-mingw32-g++-posix
+    want g++-mingw-w64-x86-64-posix x86_64-w64-mingw32-g++-posix
     want wine64 /usr/lib/wine/wine64
     dpkg -s g++-multilib >/dev/null 2>&1 || needed+=(g++-multilib)
 fi
