@@ -134,7 +134,6 @@ struct station {
     std::condition_variable work;
     device_entry devices[max_devices];
     std::size_t device_count = 0;
-    std::size_t next_queued = 0;
     bool scanning_done = false;
     std::FILE *report = nullptr;
     std::size_t done = 0, running = 0, failed = 0, configured = 0, counted = 0;
