@@ -3,6 +3,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -16,7 +17,10 @@ namespace veld {
 
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+// Set in a signal handler and read by every thread: a lock-free atomic
+// is both signal-safe and free of races.
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the interrupt flag must be lock-free");
 
 void note_interrupt(int) { interrupted = 1; }
 
