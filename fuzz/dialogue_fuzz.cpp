@@ -5,7 +5,6 @@
 // nothing more may be written after a refusal or a timeout.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -23,16 +22,9 @@ const veld::framing &configuration() {
     static char uri[2100];
     std::memset(uri, 'u', sizeof uri);
     const veld::client_config config{0, 0, 0, 5683, 300, sizeof uri, uri, 3, "1;2", 5, 5, 2};
-    static unsigned char chunk[veld::chunk_len];
-    char *text = nullptr;
-    std::size_t size = 0;
-    std::FILE *out = open_memstream(&text, &size);
-    check(veld::write_config_commands(chunk, sizeof chunk, config, out));
-    std::fclose(out);
-    std::FILE *in = fmemopen(text, size, "rb");
-    check(veld::read_commands(in, "the configuration", "dialogue_fuzz", f));
-    std::fclose(in);
-    std::free(text);
+    static char text[veld::max_commands_len];
+    const std::size_t size = veld::format_config_commands(config, text, sizeof text);
+    check(veld::read_command_text(text, size, "dialogue_fuzz", f));
     check(f.line_count == 3);
     made = true;
     return f;

@@ -51,15 +51,6 @@ void reason(char *why, std::size_t len, const char *text) {
     std::snprintf(why, len, "%s", text);
 }
 
-void drop_lock_file(serial_port &port);
-
-port_status fail(serial_port &port, port_status status, char *why, std::size_t len) {
-    reason(why, len, std::strerror(errno));
-    drop_lock_file(port);
-    close(port.fd);
-    port.fd = -1;
-    return status;
-}
 
 // The lock file other serial programs keep for a device:
 // DIR/LCK..NAME, NAME its path below /dev with each further / made _.
@@ -121,6 +112,14 @@ lock_result take_lock_file(const char *path, long &owner) {
 void drop_lock_file(serial_port &port) {
     if (port.lock[0] != '\0') unlink(port.lock);
     port.lock[0] = '\0';
+}
+
+port_status fail(serial_port &port, port_status status, char *why, std::size_t len) {
+    reason(why, len, std::strerror(errno));
+    drop_lock_file(port);
+    close(port.fd);
+    port.fd = -1;
+    return status;
 }
 
 }  // namespace

@@ -293,15 +293,9 @@ void write_line(const outcome_record &r) {
     std::fflush(stdout);
 }
 
+// The command is one JSON string, written as it is made.
 void put_json(void *context, const char *text, std::size_t len) {
-    // The command is one JSON string, written as it is made.
-    auto *out = static_cast<std::FILE *>(context);
-    for (std::size_t i = 0; i < len; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') std::fprintf(out, "\\%c", c);
-        else if (c < 0x20 || c > 0x7E) std::fprintf(out, "\\u%04X", c);
-        else std::fputc(c, out);
-    }
+    veld::write_json_chars(static_cast<std::FILE *>(context), text, len);
 }
 
 void write_optional(std::FILE *out, const char *key, const char *text, std::size_t len, bool known) {
@@ -415,7 +409,7 @@ const device_entry *same_module(const device_entry &mine) {
 // Builds the module's configuration, as veldconf would for its name, and
 // checks its lines with the reader's checks. False with the reason.
 bool build_configuration(slot &s, outcome_record &r) {
-    const std::size_t len = veld::make_name(st.opts.name, s.record.id, s.name, veld::max_text_len);
+    const std::size_t len = veld::make_name(st.opts.name, r.id, s.name, veld::max_text_len);
     tool_settings settings = st.opts.tool;
     if (len > veld::max_text_len) {
         std::snprintf(r.reason, sizeof r.reason, "NAME exceed.");

@@ -77,6 +77,11 @@ void write_field(std::FILE *out, const char *text, std::size_t len) {
 
 void write_json_string(std::FILE *out, const char *text, std::size_t len) {
     std::fputc('"', out);
+    write_json_chars(out, text, len);
+    std::fputc('"', out);
+}
+
+void write_json_chars(std::FILE *out, const char *text, std::size_t len) {
     for (std::size_t i = 0; i < len; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\') {
@@ -88,7 +93,6 @@ void write_json_string(std::FILE *out, const char *text, std::size_t len) {
             std::fputc(c, out);
         }
     }
-    std::fputc('"', out);
 }
 
 void format_utc(long long epoch_ms, char *out, std::size_t capacity) {

@@ -25,6 +25,9 @@ void write_field(std::FILE *out, const char *text, std::size_t len);
 // A JSON string, quoted: every byte outside printable ASCII as \u00HH.
 void write_json_string(std::FILE *out, const char *text, std::size_t len);
 
+// The same without the quotes, for a string written in pieces.
+void write_json_chars(std::FILE *out, const char *text, std::size_t len);
+
 // UTC, ISO 8601 with milliseconds ("2026-12-10T09:53:39.125Z") of a
 // moment in milliseconds since the epoch.
 void format_utc(long long epoch_ms, char *out, std::size_t capacity);
