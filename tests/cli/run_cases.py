@@ -3,12 +3,15 @@
 
 usage: run_cases.py CASES [--prog NAME] [--windows] [--tools DIR]
                     [--device NAME --link PATH] [--ports NAME=PATH,...]
-                    -- COMMAND [WORD...]
+                    [--share K/N] -- COMMAND [WORD...]
 
 COMMAND (with its words) is the tool to run; each case's arguments follow
 it. When COMMAND is one word, the tool is started with argv[0] set to the
 program name ("veldconf" unless --prog says otherwise), so that the usage
 text is the same whatever the path of the build.
+
+With --share K/N, only every Nth case from the Kth (from 1) runs, so that
+the cases of one file can run in N processes at once.
 
 A case file holds blocks separated by blank lines; '#' lines are comments.
   case: NAME           starts a case
@@ -518,7 +521,8 @@ def main():
     options, command = argv[:split], argv[split + 1:]
     prog = take_value(options, "--prog", "veldconf")
     settings = {name: take_value(options, "--" + name, None)
-                for name in ("tools", "device", "link", "ports")}
+                for name in ("tools", "device", "link", "ports", "share")}
+    part, parts = map(int, (settings["share"] or "1/1").split("/"))
     windows = settings["windows"] = "--windows" in options
     if windows:
         options.remove("--windows")
@@ -526,7 +530,7 @@ def main():
     for path in options:
         defines, cases = parse(path)
         defines.setdefault("prog", prog.replace("\\", "\\\\"))  # a literal text
-        for case in cases:
+        for case in cases[part - 1::parts]:
             if windows and "not-on-windows" in case:
                 skipped += 1
                 continue
