@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "check.hpp"
-#include "commands.hpp"
+#include "framing.hpp"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "config.hpp"
 #include "main.hpp"
+#include "settings.hpp"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@ namespace {
 veld::dialogue &fresh_dialogue(memory_port &port, long timeout_ms) {
     static veld::dialogue d;
     d = veld::dialogue{};
-    d.io = {&port, read_memory, write_memory};
+    d.io = memory_link(port);
     d.timeout_ms = timeout_ms;
     return d;
 }

@@ -1,17 +1,13 @@
-#include "commands.hpp"
+#include "framing.hpp"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <ctime>
+
+#include "timestamp.hpp"
 
 namespace veld {
 
 namespace {
-
-bool equals(const char *text, std::size_t len, const char *word) {
-    return len == std::strlen(word) && std::memcmp(text, word, len) == 0;
-}
 
 // One input line without its line end (LF or CR LF). Returns false at the
 // end of the input or on a read error; a line longer than the buffer is cut
@@ -77,8 +73,7 @@ bool read_decimal(const char *text, std::size_t len, std::size_t &at,
 }
 
 // Checks one AT line and appends its bytes; returns the fault, or null.
-const char *read_chunk(const char *text, std::size_t len, long number,
-                       const char *program, framing &f) {
+const char *read_chunk(const char *text, std::size_t len, long number, framing &f) {
     std::size_t at = std::strlen(command_prefix);
     unsigned long count = 0;
     if (!read_decimal(text, len, at, count) || at >= len || text[at] != ',') {
@@ -105,11 +100,8 @@ const char *read_chunk(const char *text, std::size_t len, long number,
         if (high < 0 || low < 0) return "the hex text holds a character that is not a hex digit";
         f.blob[f.blob_len++] = static_cast<unsigned char>(16 * high + low);
     }
-    for (std::size_t i = 0; i < digits; ++i) {
-        if (text[hex_start + i] >= 'a' && !f.lower_case_seen) {
-            f.lower_case_seen = true;
-            report(program, number, "warning: ", "lower-case hex digits (the tool writes upper case)");
-        }
+    for (std::size_t i = 0; i < digits && f.lower_case_line == 0; ++i) {
+        if (text[hex_start + i] >= 'a') f.lower_case_line = number;
     }
     std::memcpy(f.text + f.text_len, text, len);
     f.text_len += len;
@@ -141,8 +133,7 @@ const char *read_answer(const char *text, std::size_t len, framing &f) {
 }
 
 // Reads one line of a plain input, or of a transcript after its prefix.
-const char *read_line(const char *text, std::size_t len, long number,
-                      const char *program, framing &f) {
+const char *read_line(const char *text, std::size_t len, long number, framing &f) {
     const bool command = starts_with(text, len, command_prefix);
     if (f.transcript) {
         const char marker = text[transcript_marker_at];
@@ -156,12 +147,18 @@ const char *read_line(const char *text, std::size_t len, long number,
         if (f.finished) return "text after the last chunk";
         f.started = true;
         f.awaiting_answer = true;
-        return read_chunk(text, len, number, program, f);
+        return read_chunk(text, len, number, f);
     }
     f.started = true;
     if (f.finished) return "text after the last chunk";
     if (!command) return "not an AT+VELDCONF line";
-    return read_chunk(text, len, number, program, f);
+    return read_chunk(text, len, number, f);
+}
+
+// "line N: fault", or the fault alone for no line.
+bool at_line(reason &why, long line, const char *fault) {
+    if (line > 0) return fail(why, "line %ld: %s", line, fault);
+    return fail(why, "%s", fault);
 }
 
 // A whole framing can still carry a blob whose length fields are wrong.
@@ -175,23 +172,12 @@ const char *blob_fault(const framing &f) {
     return nullptr;
 }
 
-}  // namespace
-
-void report(const char *program, long line, const char *what, const char *message) {
-    if (line > 0) {
-        std::fprintf(stderr, "%s: line %ld: %s%s\n", program, line, what, message);
-    } else {
-        std::fprintf(stderr, "%s: %s%s\n", program, what, message);
-    }
-}
-
-namespace {
-
 // Reads every line that line gives into f.
-bool read_lines(line_reader &line, const char *name, const char *program, framing &f) {
+bool read_lines(line_reader &line, const char *name, framing &f, reason &why) {
     f.blob_len = f.text_len = f.line_count = 0;
     f.next_index = 1;
-    f.started = f.finished = f.lower_case_seen = f.transcript = f.awaiting_answer = false;
+    f.lower_case_line = 0;
+    f.started = f.finished = f.transcript = f.awaiting_answer = false;
     bool first = true;
     while (line.next()) {
         if (line.blank()) continue;
@@ -209,74 +195,51 @@ bool read_lines(line_reader &line, const char *name, const char *program, framin
         } else if (line.stray_cr) {
             fault = "a stray CR before the line end (CR CR LF: CR LF written through a text-mode stream?)";
         } else {
-            fault = read_line(line.text, line.len, line.number, program, f);
+            fault = read_line(line.text, line.len, line.number, f);
         }
-        if (fault != nullptr) {
-            report(program, line.number, "", fault);
-            return false;
-        }
+        if (fault != nullptr) return at_line(why, line.number, fault);
     }
     if (line.in != nullptr && std::ferror(line.in)) {
-        std::fprintf(stderr, "%s: cannot read %s: %s\n", program, name, std::strerror(errno));
-        return false;
+        return fail(why, "cannot read %s: %s", name, std::strerror(errno));
     }
-    if (!f.started) {
-        report(program, 0, "", "no AT+VELDCONF line in the input");
-        return false;
-    }
-    if (!f.finished) {
-        report(program, line.number, "", "the input ends before the last chunk (flag 1)");
-        return false;
-    }
+    if (!f.started) return fail(why, "no AT+VELDCONF line in the input");
+    if (!f.finished) return at_line(why, line.number, "the input ends before the last chunk (flag 1)");
     if (f.awaiting_answer) {
-        report(program, line.number, "", "the transcript ends before the module acknowledged the last chunk");
-        return false;
+        return at_line(why, line.number, "the transcript ends before the module acknowledged the last chunk");
     }
-    if (const char *fault = blob_fault(f)) {
-        report(program, 0, "", fault);
-        return false;
-    }
+    if (const char *fault = blob_fault(f)) return fail(why, "%s", fault);
     return true;
 }
 
 }  // namespace
 
-bool read_commands(std::FILE *in, const char *name, const char *program, framing &f) {
+bool read_commands(std::FILE *in, const char *name, framing &f, reason &why) {
     static line_reader line;
     line = line_reader{};
     line.in = in;
-    return read_lines(line, name, program, f);
+    return read_lines(line, name, f, why);
 }
 
-bool read_command_text(const char *text, std::size_t len, const char *program, framing &f) {
+bool read_command_text(const char *text, std::size_t len, framing &f, reason &why) {
     line_reader line{};
     line.from = text;
     line.from_len = len;
-    return read_lines(line, "the commands", program, f);
+    return read_lines(line, "the commands", f, why);
 }
 
-bool read_command_file(const char *path, const char *program, framing &f) {
+bool read_command_file(const char *path, framing &f, reason &why) {
     const bool from_stdin = std::strcmp(path, "-") == 0;
+    f.lower_case_line = 0;
     std::FILE *in = from_stdin ? stdin : std::fopen(path, "rb");
-    if (in == nullptr) {
-        std::fprintf(stderr, "%s: cannot open %s: %s\n", program, path, std::strerror(errno));
-        return false;
-    }
-    const bool ok = read_commands(in, from_stdin ? "standard input" : path, program, f);
+    if (in == nullptr) return fail(why, "cannot open %s: %s", path, std::strerror(errno));
+    const bool ok = read_commands(in, from_stdin ? "standard input" : path, f, why);
     if (!from_stdin) std::fclose(in);
     return ok;
 }
 
-bool starts_with(const char *text, std::size_t len, const char *prefix) {
-    const std::size_t n = std::strlen(prefix);
-    return len >= n && std::memcmp(text, prefix, n) == 0;
-}
-
-bool all_digits(const char *text, std::size_t len) {
-    for (std::size_t i = 0; i < len; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-    }
-    return len > 0;
+bool lower_case_warning(const framing &f, reason &what) {
+    if (f.lower_case_line == 0) return false;
+    return !at_line(what, f.lower_case_line, "warning: lower-case hex digits (the tool writes upper case)");
 }
 
 const char *command_line(const framing &f, std::size_t k, std::size_t &len) {
@@ -292,21 +255,13 @@ bool is_final_result(const char *line, std::size_t len) {
            starts_with(line, len, "+CME ERROR:") || starts_with(line, len, "+CMS ERROR:");
 }
 
-std::size_t transcript_prefix(char *buffer, char marker) {
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
-    const long millis = static_cast<long>(
-        duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    std::size_t n = std::strftime(buffer, transcript_marker_at, "%Y-%m-%d %H:%M:%S", &local);
-    n += static_cast<std::size_t>(std::snprintf(buffer + n, 8, ".%03ld %c ", millis, marker));
-    return n;
+void transcript_prefix(long long epoch_ms, char marker, char *buffer) {
+    char time[local_time_len + 1];
+    format_local(epoch_ms, time, sizeof time);
+    std::memcpy(buffer, time, local_time_len);
+    buffer[local_time_len] = ' ';
+    buffer[transcript_marker_at] = marker;
+    buffer[transcript_marker_at + 1] = ' ';
 }
 
 }  // namespace veld

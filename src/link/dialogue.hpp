@@ -6,24 +6,17 @@
 // code that cannot be the command's (its line began before the command was
 // sent, or, once the module has been seen to echo, it comes before the
 // echo) is a leftover of an earlier command: logged, never counted. Knows
-// nothing of the platform: the sender gives it a serial port, the tests a
-// buffer.
+// nothing of the platform: it runs over a link (link.hpp), a serial port
+// or, in the tests, bytes in memory on a clock of their own.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 
-#include "commands.hpp"
+#include "framing.hpp"
+#include "link.hpp"
 
 namespace veld {
-
-struct link {
-    void *context;
-    // As port_read: bytes read, 0 on timeout, -1 on an error, -2 interrupted.
-    long (*read)(void *context, char *buffer, std::size_t capacity, long timeout_ms);
-    // As port_write: 0 when all was written, -1 on an error, -2 interrupted.
-    int (*write)(void *context, const char *data, std::size_t len);
-};
 
 enum class outcome { ok, refused, timeout, port_error, interrupted };
 

@@ -47,8 +47,19 @@ bool find_rate(long baud, speed_t &speed) {
     return false;
 }
 
-void reason(char *why, std::size_t len, const char *text) {
-    std::snprintf(why, len, "%s", text);
+// What went wrong, for port_refused: the system's words, or ours.
+struct open_detail {
+    char text[256];
+    int error;  // errno, when the system's
+};
+
+void say(open_detail &detail, const char *text) {
+    std::snprintf(detail.text, sizeof detail.text, "%s", text);
+}
+
+void say_errno(open_detail &detail) {
+    detail.error = errno;
+    say(detail, std::strerror(errno));
 }
 
 
@@ -114,42 +125,39 @@ void drop_lock_file(serial_port &port) {
     port.lock[0] = '\0';
 }
 
-port_status fail(serial_port &port, port_status status, char *why, std::size_t len) {
-    reason(why, len, std::strerror(errno));
+port_fault fail(serial_port &port, port_fault fault, open_detail &detail) {
+    say_errno(detail);
     drop_lock_file(port);
     close(port.fd);
     port.fd = -1;
-    return status;
+    return fault;
 }
 
-}  // namespace
-
-port_status port_open(serial_port &port, const char *device, long baud, bool rtscts,
-                      char *why, std::size_t why_len) {
-    port.restore = false;
-    port.fd = -1;
-    port.lock[0] = '\0';
+// Opens and sets up the port; returns why it could not (none when it
+// could), detail saying more.
+port_fault open_raw(serial_port &port, const char *device, long baud, bool rtscts,
+                    open_detail &detail) {
     speed_t speed{};
     if (!find_rate(baud, speed)) {
-        reason(why, why_len, "not a rate a serial port can be set to");
-        return port_status::bad_rate;
+        say(detail, "not a rate a serial port can be set to");
+        return port_fault::bad_rate;
     }
     // Non-blocking, so that a port waiting for carrier does not hang open.
     port.fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port.fd < 0) {
-        reason(why, why_len, std::strerror(errno));
-        return port_status::cannot_open;
+        say_errno(detail);
+        return port_fault::cannot_open;
     }
-    if (!isatty(port.fd)) return fail(port, port_status::not_a_port, why, why_len);
+    if (!isatty(port.fd)) return fail(port, port_fault::not_a_port, detail);
     // Advisory, but it holds for root too, unlike TIOCEXCL.
     if (flock(port.fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK) {
-            reason(why, why_len, "another program holds it");
+            say(detail, "another program holds it");
             close(port.fd);
             port.fd = -1;
-            return port_status::in_use;
+            return port_fault::in_use;
         }
-        return fail(port, port_status::cannot_open, why, why_len);
+        return fail(port, port_fault::cannot_open, detail);
     }
     // The programs that keep off a port by its lock file, not by flock.
     long owner = 0;
@@ -158,14 +166,12 @@ port_status port_open(serial_port &port, const char *device, long baud, bool rts
                                  : lock_result::not_writable;
     if (lock != lock_result::taken) port.lock[0] = '\0';
     if (lock == lock_result::held) {
-        std::snprintf(why, why_len, "process %ld holds its lock file", owner);
+        std::snprintf(detail.text, sizeof detail.text, "process %ld holds its lock file", owner);
         close(port.fd);
         port.fd = -1;
-        return port_status::in_use;
+        return port_fault::in_use;
     }
-    if (tcgetattr(port.fd, &port.saved) != 0) {
-        return fail(port, port_status::not_a_port, why, why_len);
-    }
+    if (tcgetattr(port.fd, &port.saved) != 0) return fail(port, port_fault::not_a_port, detail);
     termios raw = port.saved;
     cfmakeraw(&raw);
     raw.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -175,20 +181,30 @@ port_status port_open(serial_port &port, const char *device, long baud, bool rts
     raw.c_cc[VTIME] = 0;
     if (cfsetispeed(&raw, speed) != 0 || cfsetospeed(&raw, speed) != 0 ||
         tcsetattr(port.fd, TCSANOW, &raw) != 0) {
-        return fail(port, port_status::cannot_configure, why, why_len);
+        return fail(port, port_fault::cannot_configure, detail);
     }
     port.restore = true;
     // tcsetattr succeeds when any one change took: check that all did.
     termios now{};
     if (tcgetattr(port.fd, &now) != 0 || cfgetospeed(&now) != speed ||
         (now.c_cflag & CSIZE) != CS8 || (now.c_lflag & (ICANON | ECHO)) != 0) {
-        errno = EINVAL;
-        reason(why, why_len, "the port did not take raw 8N1 at this rate");
+        say(detail, "the port did not take raw 8N1 at this rate");
         port_close(port);
-        return port_status::cannot_configure;
+        return port_fault::cannot_configure;
     }
     tcflush(port.fd, TCIFLUSH);  // what arrived before we listened is stale
-    return port_status::ok;
+    return port_fault::none;
+}
+
+}  // namespace
+
+bool port_open(serial_port &port, const char *device, long baud, bool rtscts, reason &why) {
+    port.restore = false;
+    port.fd = -1;
+    port.lock[0] = '\0';
+    open_detail detail{};
+    const port_fault fault = open_raw(port, device, baud, rtscts, detail);
+    return fault == port_fault::none || port_refused(why, fault, device, baud, detail.text, detail.error == EACCES);
 }
 
 long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeout_ms) {
@@ -233,8 +249,6 @@ void port_close(serial_port &port) {
     close(port.fd);
     port.fd = -1;
 }
-
-bool is_terminal(std::FILE *stream) { return isatty(fileno(stream)) != 0; }
 
 void port_catch_interrupts() {
     struct sigaction action {};

@@ -5,32 +5,27 @@
 // nothing is sent from a damaged one.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
-#include "commands.hpp"
+#include "framing.hpp"
 #include "options.hpp"
+#include "port_settings.hpp"
+#include "program.hpp"
 #include "session.hpp"
 
 namespace {
 
 const char program[] = "veldconf-send";
-const char usage[] =
+// The usage text, around the port options' lines.
+const char usage_head[] =
     "Usage: veldconf-send [OPTIONS] DEVICE [FILE]\n"
     "       veldconf-send --ep-name [OPTIONS] DEVICE\n"
     "Sends the AT+VELDCONF lines of one configuration (from FILE, or standard\n"
     "input when FILE is absent or -) to the module on DEVICE, one at a time,\n"
     "each acknowledged with OK before the next. DEVICE is a tty (/dev/ttyUSB0)\n"
     "or, on Windows, COMn. With --ep-name, prints the module's IMEI;IMSI.\n"
-    "Options:\n"
-    "  --baud N           the port's rate (default 115200)\n"
-    "  --rtscts           hardware flow control (default off)\n"
-    "  --timeout SECONDS  how long each command may take (default 10)\n"
+    "Options:\n";
+const char usage_tail[] =
     "  --log FILE         write a transcript of every line sent and received\n"
     "  --quiet            print only errors\n"
     "  --verbose          show each line and what the module says besides\n"
@@ -52,18 +47,13 @@ struct settings {
     const char *input = "-";
 };
 
-int usage_error(const char *what, const char *detail) {
-    std::fprintf(stderr, "%s: %s%s\nTry '%s --help'.\n", program, what, detail, program);
-    return 2;
-}
-
 // Returns -1 when the words are fine, else the exit status (0 after --help).
 int read_settings(int argc, char *argv[], settings &s) {
-    enum { rtscts = 256, log, ep_name };
+    enum { log = 256, ep_name };
     static const veld::option options[] = {
-        {"baud", veld::required_argument, nullptr, 'b'},
-        {"rtscts", veld::no_argument, nullptr, rtscts},
-        {"timeout", veld::required_argument, nullptr, 't'},
+        {"baud", veld::required_argument, nullptr, veld::baud_option},
+        {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
+        {"timeout", veld::required_argument, nullptr, veld::timeout_option},
         {"log", veld::required_argument, nullptr, log},
         {"quiet", veld::no_argument, nullptr, 'q'},
         {"verbose", veld::no_argument, nullptr, 'v'},
@@ -73,19 +63,19 @@ int read_settings(int argc, char *argv[], settings &s) {
     };
     veld::opterr = 0;  // the messages below name the program
     for (int c; (c = veld::getopt_long(argc, argv, "qvh", options, nullptr)) != -1;) {
+        veld::reason why;
+        if (veld::is_port_option(c)) {
+            if (!veld::read_port_option(c, veld::optarg, s.port, why)) return veld::usage_error(program, "%s", why.text);
+            continue;
+        }
         switch (c) {
-            case 'b':
-            case 't':
-                if (const char *complaint = veld::read_port_option(static_cast<char>(c), veld::optarg, s.port)) {
-                    return usage_error(complaint, veld::optarg);
-                }
-                break;
-            case rtscts: s.port.rtscts = true; break;
             case log: s.log = veld::optarg; break;
             case 'q': s.quiet = true; break;
             case 'v': s.verbose = true; break;
             case ep_name: s.ep_name = true; break;
-            case 'h': std::fputs(usage, stdout); return 0;
+            case 'h':
+                std::printf("%s%s%s", usage_head, veld::port_options_usage, usage_tail);
+                return 0;
             default:
                 veld::report_bad_option(program, c, argc, argv);
                 std::fprintf(stderr, "Try '%s --help'.\n", program);
@@ -93,8 +83,10 @@ int read_settings(int argc, char *argv[], settings &s) {
         }
     }
     const int words = argc - veld::optind;
-    if (words < 1) return usage_error("no DEVICE given", "");
-    if (words > (s.ep_name ? 1 : 2)) return usage_error("too many words: ", argv[veld::optind + (s.ep_name ? 1 : 2)]);
+    if (words < 1) return veld::usage_error(program, "no DEVICE given");
+    if (words > (s.ep_name ? 1 : 2)) {
+        return veld::usage_error(program, "too many words: %s", argv[veld::optind + (s.ep_name ? 1 : 2)]);
+    }
     s.device = argv[veld::optind];
     if (words == 2) s.input = argv[veld::optind + 1];
     return -1;
@@ -113,7 +105,7 @@ void show_progress(std::size_t done, std::size_t total) {
 // The reason a run ended, on standard error; with a configuration, how far
 // it had come. Returns the exit status.
 int report_failure(const veld::session &session, std::size_t acknowledged, std::size_t total) {
-    std::fprintf(stderr, "%s: %s\n", program, session.reason);
+    std::fprintf(stderr, "%s: %s\n", program, session.why.text);
     if (total > 0) {
         std::fprintf(stderr, "%s: the module acknowledged %zu of %zu lines; nothing more was sent\n",
                      program, acknowledged, total);
@@ -166,17 +158,13 @@ int converse(const settings &s, const veld::framing &f, std::FILE *log) {
 }  // namespace
 
 int main(int argc, char *argv[]) {
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-#endif
+    veld::binary_standard_streams();
     static settings s;
     const int words = read_settings(argc, argv, s);
     if (words >= 0) return words;
     static veld::framing f;
     // The whole input is checked before the port is opened.
-    if (!s.ep_name && !veld::read_command_file(s.input, program, f)) return 2;
+    if (!s.ep_name && !veld::read_input(program, s.input, f)) return 2;
     std::FILE *log = nullptr;
     if (s.log != nullptr && (log = std::fopen(s.log, "wb")) == nullptr) {
         std::fprintf(stderr, "%s: cannot write %s: %s\n", program, s.log, std::strerror(errno));

@@ -1,5 +1,3 @@
-#include <io.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -16,7 +14,8 @@ BOOL WINAPI note_interrupt(DWORD) {
     return TRUE;  // handled: the sender restores the port and ends itself
 }
 
-void reason(char *why, std::size_t len, DWORD error) {
+// The system's words for error.
+void say(char *why, std::size_t len, DWORD error) {
     char text[256];
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, error, 0, text, sizeof text, nullptr);
@@ -27,10 +26,10 @@ void reason(char *why, std::size_t len, DWORD error) {
     std::snprintf(why, len, "%s", text);
 }
 
-port_status fail(serial_port &port, port_status status, char *why, std::size_t len) {
-    reason(why, len, GetLastError());
+port_fault fail(serial_port &port, port_fault fault, char *why, std::size_t len) {
+    say(why, len, GetLastError());
     port_close(port);
-    return status;
+    return fault;
 }
 
 // COM10 and above open only as \\.\COMn; the form works for all.
@@ -42,14 +41,13 @@ void device_path(const char *device, char *path, std::size_t len) {
     }
 }
 
-}  // namespace
-
-port_status port_open(serial_port &port, const char *device, long baud, bool rtscts,
-                      char *why, std::size_t why_len) {
-    port.restore = false;
+// Opens and sets up the port; returns why it could not (none when it
+// could), why saying more.
+port_fault open_raw(serial_port &port, const char *device, long baud, bool rtscts, char *why,
+                    std::size_t why_len) {
     if (baud < 110 || baud > 4000000) {
         std::snprintf(why, why_len, "not a rate a serial port can be set to");
-        return port_status::bad_rate;
+        return port_fault::bad_rate;
     }
     char path[300];
     device_path(device, path, sizeof path);
@@ -57,15 +55,15 @@ port_status port_open(serial_port &port, const char *device, long baud, bool rts
     port.handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port.handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        reason(why, why_len, error);
+        say(why, why_len, error);
         return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
-                   ? port_status::in_use
-                   : port_status::cannot_open;
+                   ? port_fault::in_use
+                   : port_fault::cannot_open;
     }
     port.saved_state.DCBlength = sizeof port.saved_state;
     if (!GetCommState(port.handle, &port.saved_state) ||
         !GetCommTimeouts(port.handle, &port.saved_timeouts)) {
-        return fail(port, port_status::not_a_port, why, why_len);
+        return fail(port, port_fault::not_a_port, why, why_len);
     }
     DCB state = port.saved_state;
     state.BaudRate = static_cast<DWORD>(baud);
@@ -86,14 +84,24 @@ port_status port_open(serial_port &port, const char *device, long baud, bool rts
     state.fAbortOnError = FALSE;
     if (!SetCommState(port.handle, &state)) {
         const DWORD error = GetLastError();
-        reason(why, why_len, error);
+        say(why, why_len, error);
         port_close(port);
-        return error == ERROR_INVALID_PARAMETER ? port_status::bad_rate
-                                                : port_status::cannot_configure;
+        return error == ERROR_INVALID_PARAMETER ? port_fault::bad_rate
+                                                : port_fault::cannot_configure;
     }
     port.restore = true;
     PurgeComm(port.handle, PURGE_RXCLEAR);
-    return port_status::ok;
+    return port_fault::none;
+}
+
+}  // namespace
+
+bool port_open(serial_port &port, const char *device, long baud, bool rtscts, reason &why) {
+    port.restore = false;
+    port.handle = INVALID_HANDLE_VALUE;
+    char detail[256];
+    const port_fault fault = open_raw(port, device, baud, rtscts, detail, sizeof detail);
+    return fault == port_fault::none || port_refused(why, fault, device, baud, detail, false);
 }
 
 long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeout_ms) {
@@ -140,8 +148,6 @@ void port_close(serial_port &port) {
     CloseHandle(port.handle);
     port.handle = INVALID_HANDLE_VALUE;
 }
-
-bool is_terminal(std::FILE *stream) { return _isatty(_fileno(stream)) != 0; }
 
 void port_catch_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
 

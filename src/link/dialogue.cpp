@@ -1,18 +1,18 @@
 #include "dialogue.hpp"
 
-#include <chrono>
 #include <cstring>
+
+#include "timestamp.hpp"
 
 namespace veld {
 
 namespace {
 
-using clock = std::chrono::steady_clock;
-
 void log_line(dialogue &d, char marker, const char *text, std::size_t len) {
     if (d.log == nullptr) return;
-    char prefix[transcript_marker_at + 8];
-    std::fwrite(prefix, 1, transcript_prefix(prefix, marker), d.log);
+    char prefix[transcript_prefix_len];
+    transcript_prefix(wall_clock_ms(), marker, prefix);
+    std::fwrite(prefix, 1, sizeof prefix, d.log);
     std::fwrite(text, 1, len, d.log);
     std::fputc('\n', d.log);
     std::fflush(d.log);  // a transcript must survive the run that wrote it
@@ -60,22 +60,24 @@ bool same(const char *a, std::size_t a_len, const char *b, std::size_t b_len) {
     return a_len == b_len && std::memcmp(a, b, a_len) == 0;
 }
 
-long remaining_ms(clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
-    return left.count() > 0 ? static_cast<long>(left.count()) : 0;
+long long deadline_after(const dialogue &d, long ms) { return d.io.now_ms(d.io.context) + ms; }
+
+long remaining_ms(const dialogue &d, long long deadline) {
+    const long long left = deadline - d.io.now_ms(d.io.context);
+    return left > 0 ? static_cast<long>(left) : 0;
 }
 
 // Reads until the port has been quiet for settle_ms: every line that comes
 // is a leftover. A part line stays pending, so that the next command's
 // exchange knows it began before that command.
 outcome settle(dialogue &d) {
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(d.timeout_ms);
+    const long long deadline = deadline_after(d, d.timeout_ms);
     for (;;) {
         bool old = false;
         while (next_line(d, old)) {
             if (d.line_len > 0) leftover(d, d.line, d.line_len);
         }
-        const long left = remaining_ms(deadline);
+        const long left = remaining_ms(d, deadline);
         const long n = left == 0 ? 0
                                  : d.io.read(d.io.context, d.pending + d.pending_len,
                                              sizeof d.pending - d.pending_len,
@@ -99,7 +101,7 @@ outcome exchange(dialogue &d, const char *command, std::size_t len, const char *
     if (written == 0) written = d.io.write(d.io.context, line_end, std::strlen(line_end));
     if (written != 0) return written == -2 ? outcome::interrupted : outcome::port_error;
     bool echo_seen = false;
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(d.timeout_ms);
+    const long long deadline = deadline_after(d, d.timeout_ms);
     for (;;) {
         bool old = false;
         while (next_line(d, old)) {
@@ -118,7 +120,7 @@ outcome exchange(dialogue &d, const char *command, std::size_t len, const char *
                 keep_info(d, d.line, d.line_len);
             }
         }
-        const long wait = remaining_ms(deadline);
+        const long wait = remaining_ms(d, deadline);
         if (wait == 0) return outcome::timeout;
         const long n = d.io.read(d.io.context, d.pending + d.pending_len,
                                  sizeof d.pending - d.pending_len, wait);

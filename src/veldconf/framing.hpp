@@ -1,13 +1,16 @@
-// Reading AT+VELDCONF lines back: the framing checks that veldconf-decode
-// and veldconf-send share, so that nothing is decoded or sent from a
-// damaged input. Also reads veldconf-send's transcripts, where only the
-// lines sent and acknowledged count.
+// Reading AT+VELDCONF lines back: the framing checks that the decoder, the
+// sender and the station share, so that nothing is decoded or sent from a
+// damaged input. Also reads the transcripts the sender and the station
+// write (their line format and markers are here), where only the lines
+// sent and acknowledged count, and knows the AT result codes a transcript
+// holds.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 
 #include "config.hpp"
+#include "text.hpp"
 
 namespace veld {
 
@@ -19,6 +22,7 @@ constexpr std::size_t max_chunks = (max_blob_len + chunk_len - 1) / chunk_len;
 // (received) or "... ~ text" (received, but left over from an earlier
 // command: never an answer).
 constexpr std::size_t transcript_marker_at = 24;
+constexpr std::size_t transcript_prefix_len = transcript_marker_at + 2;
 constexpr char sent_marker = '>';
 constexpr char received_marker = '<';
 constexpr char leftover_marker = '~';
@@ -31,7 +35,7 @@ struct framing {
     unsigned long next_index;
     bool started;
     bool finished;
-    bool lower_case_seen;
+    long lower_case_line;  // the first line with lower-case hex digits, or 0
     bool transcript;
     bool awaiting_answer;  // transcript: the last line sent has no OK yet
     char text[max_chunks * max_line_len];
@@ -41,25 +45,21 @@ struct framing {
 };
 
 // Reads every line of in into f (which it clears first); true only when
-// the lines are whole and their blob decodes. Names the first fault on
-// standard error as "PROGRAM: line N: fault" (or "PROGRAM: fault" for the
-// blob, or the read error with NAME, the input's name) and returns false.
-bool read_commands(std::FILE *in, const char *name, const char *program, framing &f);
+// the lines are whole and their blob decodes. Else why holds the first
+// fault, "line N: fault" (or the blob's fault, or "cannot read NAME: ...",
+// NAME the input's name).
+bool read_commands(std::FILE *in, const char *name, framing &f, reason &why);
 
 // The same for lines held in memory (thread-safe).
-bool read_command_text(const char *text, std::size_t len, const char *program, framing &f);
-
-// "PROGRAM: line N: WHATMESSAGE" on standard error (no "line N: " when line
-// is 0).
-void report(const char *program, long line, const char *what, const char *message);
+bool read_command_text(const char *text, std::size_t len, framing &f, reason &why);
 
 // The same for the file at path, or standard input when path is "-"; a
-// file that cannot be opened is named with the system's reason.
-bool read_command_file(const char *path, const char *program, framing &f);
+// file that cannot be opened is "cannot open PATH: ...".
+bool read_command_file(const char *path, framing &f, reason &why);
 
-// Text tests the programs share.
-bool starts_with(const char *text, std::size_t len, const char *prefix);
-bool all_digits(const char *text, std::size_t len);  // false when empty
+// Whether the lines warned of something (lower-case hex digits); what
+// then holds "line N: warning: ...".
+bool lower_case_warning(const framing &f, reason &what);
 
 // Line k (from 0) as read, and its length.
 const char *command_line(const framing &f, std::size_t k, std::size_t &len);
@@ -68,8 +68,8 @@ const char *command_line(const framing &f, std::size_t k, std::size_t &len);
 bool is_final_result(const char *line, std::size_t len);
 bool is_ok(const char *line, std::size_t len);
 
-// Timestamped transcript line "YYYY-MM-DD HH:MM:SS.mmm M text" into buffer
-// (at least transcript_marker_at + 2 bytes); returns the prefix length.
-std::size_t transcript_prefix(char *buffer, char marker);
+// The prefix "YYYY-MM-DD HH:MM:SS.mmm M " of a transcript line written at
+// epoch_ms into buffer (transcript_prefix_len bytes, not terminated).
+void transcript_prefix(long long epoch_ms, char marker, char *buffer);
 
 }  // namespace veld

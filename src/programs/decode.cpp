@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "commands.hpp"
 #include "config.hpp"
+#include "framing.hpp"
 #include "options.hpp"
+#include "program.hpp"
 #include "recreate.hpp"
+#include "settings.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -20,22 +23,20 @@ const char usage[] =
     "absent or -) and prints the veldconf command that recreates them, or\n"
     "with --json the settings they carry.\n";
 
-void warn(long line, const char *message) { veld::report(program, line, "warning: ", message); }
-
-void fail(const char *what, const char *message) { veld::report(program, 0, what, message); }
+void warn(const char *message) { std::fprintf(stderr, "%s: warning: %s\n", program, message); }
 
 void check_uri(const veld::client_config &c) {
     const bool coap = veld::starts_with(c.uri, c.uri_len, "coap://");
     const bool coaps = veld::starts_with(c.uri, c.uri_len, "coaps://");
     if (!coap && !coaps) {
-        warn(0, "the URI's scheme is neither coap:// nor coaps://");
+        warn("the URI's scheme is neither coap:// nor coaps://");
         return;
     }
-    if (coaps && !c.encrypt) warn(0, "a coaps:// URI with encryption off");
-    if (coap && c.encrypt) warn(0, "a coap:// URI with encryption on");
+    if (coaps && !c.encrypt) warn("a coaps:// URI with encryption off");
+    if (coap && c.encrypt) warn("a coap:// URI with encryption on");
     const std::size_t host = coap ? 7 : 8;
     if (host == c.uri_len || std::strchr(":/?#", c.uri[host]) != nullptr) {
-        warn(0, "the URI has no host");
+        warn("the URI has no host");
     }
 }
 
@@ -46,7 +47,7 @@ void check_name(const veld::client_config &c) {
                   : 0;
     if (semicolon == nullptr || !veld::all_digits(c.ep_name, imei) ||
         !veld::all_digits(c.ep_name + imei + 1, c.ep_name_len - imei - 1)) {
-        warn(0, "the endpoint name is not digits;digits (IMEI;IMSI)");
+        warn("the endpoint name is not digits;digits (IMEI;IMSI)");
     }
 }
 
@@ -55,11 +56,12 @@ void check_name(const veld::client_config &c) {
 const char *check_values(const unsigned char *blob, const veld::client_config &c) {
     const char *unmakeable = nullptr;
     if (blob[0] & ~(veld::boot_flag | veld::encrypt_flag)) {
-        warn(0, "flag bits are set that the tool never sets");
+        warn("flag bits are set that the tool never sets");
         unmakeable = "flag bits the tool never sets";
     }
-    if (c.block1 > 6 || c.block2 > 6 || c.block2th > 2) {
-        warn(0, "a block exponent is out of range (block1, block2 0-6, block2th 0-2): a module may reject it");
+    if (c.block1 > max_block_exponent || c.block2 > max_block_exponent ||
+        c.block2th > max_block2th_exponent) {
+        warn("a block exponent is out of range (block1, block2 0-6, block2th 0-2): a module may reject it");
         unmakeable = "a block exponent out of the tool's range";
     }
     check_uri(c);
@@ -77,51 +79,6 @@ void print_command(const veld::client_config &c) {
     std::putchar('\n');
 }
 
-// Length of the valid UTF-8 sequence at text[0..len), or 0.
-std::size_t utf8_sequence(const unsigned char *text, std::size_t len) {
-    const unsigned char c = text[0];
-    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || n > len) return 0;
-    for (std::size_t i = 1; i < n; ++i) {
-        if ((text[i] & 0xC0) != 0x80) return 0;
-    }
-    const std::uint32_t cp =
-        n == 1 ? c
-        : n == 2 ? ((c & 0x1Fu) << 6 | (text[1] & 0x3Fu))
-        : n == 3 ? ((c & 0x0Fu) << 12 | (text[1] & 0x3Fu) << 6 | (text[2] & 0x3Fu))
-                 : ((c & 0x07u) << 18 | (text[1] & 0x3Fu) << 12 | (text[2] & 0x3Fu) << 6 | (text[3] & 0x3Fu));
-    const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return n;
-}
-
-bool valid_utf8(const char *text, std::size_t len) {
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
-    for (std::size_t i = 0; i < len;) {
-        const std::size_t n = utf8_sequence(p + i, len - i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
-// A JSON string. Text that is not UTF-8 is escaped, and marked so by the
-// field NAME_escaped: \xNN stands for a byte and \\ for a backslash.
-void print_json_text(const char *name, const char *text, std::size_t len) {
-    const bool escaped = !valid_utf8(text, len);
-    std::printf("\"%s\": \"", name);
-    for (std::size_t i = 0; i < len; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '"') std::fputs("\\\"", stdout);
-        else if (c == '\\') std::fputs(escaped ? "\\\\\\\\" : "\\\\", stdout);
-        else if (escaped && c >= 0x80) std::printf("\\\\x%02X", c);
-        else if (c < 0x20 || c == 0x7F) std::printf("\\u%04X", c);
-        else std::putchar(c);
-    }
-    std::fputs("\", ", stdout);
-    if (escaped) std::printf("\"%s_escaped\": true, ", name);
-}
-
 void print_json_size(const char *name, unsigned exponent, unsigned base, unsigned limit) {
     if (exponent <= limit) std::printf("\"%s\": %u", name, 1u << (base + exponent));
     else std::printf("\"%s\": null", name);
@@ -130,27 +87,28 @@ void print_json_size(const char *name, unsigned exponent, unsigned base, unsigne
 void print_json(const veld::client_config &c) {
     std::printf("{\"boot\": %d, \"encrypt\": %d, \"debug\": %d, \"port\": %d, \"lifetime\": %ld, ",
                 c.boot, c.encrypt, static_cast<int>(c.debug), c.port, static_cast<long>(c.lifetime));
-    print_json_text("uri", c.uri, c.uri_len);
-    print_json_text("ep_name", c.ep_name, c.ep_name_len);
+    const veld::text_sink out = veld::file_sink(stdout);
+    veld::write_json_member(out, "uri", c.uri, c.uri_len);
+    veld::write_json_member(out, "ep_name", c.ep_name, c.ep_name_len);
     std::printf("\"block1\": %d, \"block2\": %d, \"block2th\": %d, ", c.block1, c.block2, c.block2th);
-    print_json_size("block1_bytes", c.block1, 4, 6);
+    print_json_size("block1_bytes", c.block1, 4, max_block_exponent);
     std::fputs(", ", stdout);
-    print_json_size("block2_bytes", c.block2, 4, 6);
+    print_json_size("block2_bytes", c.block2, 4, max_block_exponent);
     std::fputs(", ", stdout);
-    print_json_size("block2th_bytes", c.block2th, 8, 2);
+    print_json_size("block2th_bytes", c.block2th, 8, max_block2th_exponent);
     std::fputs("}\n", stdout);
 }
 
 int decode(const char *path, bool json) {
     static veld::framing f;
-    if (!veld::read_command_file(path, program, f)) return 1;
+    if (!veld::read_input(program, path, f)) return 1;
     veld::client_config config{};
     veld::decode_config(f.blob, f.blob_len, config);  // the reader has checked it
     const char *unmakeable = check_values(f.blob, config);
     if (json) {
         print_json(config);
     } else if (unmakeable != nullptr) {
-        fail("no veldconf command line makes this blob: ", unmakeable);
+        std::fprintf(stderr, "%s: no veldconf command line makes this blob: %s\n", program, unmakeable);
         return 1;
     } else {
         print_command(config);
@@ -161,6 +119,7 @@ int decode(const char *path, bool json) {
 }  // namespace
 
 int main(int argc, char *argv[]) {
+    veld::binary_standard_streams();
     const veld::option options[] = {
         {"json", veld::no_argument, nullptr, 'j'},
         {"help", veld::no_argument, nullptr, 'h'},

@@ -1,14 +1,16 @@
 // A serial port: open it exclusively in raw mode (8N1, the given rate,
 // optional RTS/CTS), read with a deadline, write, and put its previous
-// settings back. termios on POSIX, Win32 on Windows; nothing above this
-// layer knows which. On POSIX, exclusive means flock and the lock file
+// settings back. termios on POSIX (port_posix.cpp), Win32 on Windows
+// (port_win32.cpp); nothing above this layer knows which. Which rates a
+// port can be set to is the platform's to say, here. On POSIX, exclusive means flock and the lock file
 // other serial programs keep, LCK..NAME in /var/lock (or in the folder
 // VELDCONF_LOCK_DIR names), made while the port is held where the folder
 // takes it.
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
+
+#include "text.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -31,12 +33,10 @@ struct serial_port {
     bool restore;  // the saved settings are to be put back
 };
 
-enum class port_status { ok, bad_rate, cannot_open, in_use, not_a_port, cannot_configure };
-
-// Opens device (a tty path, or COMn) at baud. On failure, why holds the
-// system's reason.
-port_status port_open(serial_port &port, const char *device, long baud, bool rtscts,
-                      char *why, std::size_t why_len);
+// Opens device (a tty path, or COMn) at baud; false with the reason
+// ("DEVICE is in use (another program holds it); ...", "cannot open
+// DEVICE: ...").
+bool port_open(serial_port &port, const char *device, long baud, bool rtscts, reason &why);
 
 // Reads what has arrived, waiting at most timeout_ms for the first byte.
 // Returns the byte count, 0 on timeout, -1 on an error or hang-up, -2 when
@@ -50,12 +50,16 @@ int port_write(serial_port &port, const char *data, std::size_t len);
 // Puts the previous settings back and closes the port.
 void port_close(serial_port &port);
 
-// Whether stream is a terminal (for what is shown only there).
-bool is_terminal(std::FILE *stream);
-
 // Ctrl-C, SIGTERM (Ctrl-Break on Windows) end a wait in port_read and are
 // remembered here, so that the port is restored before the program ends.
 void port_catch_interrupts();
 bool port_interrupted();
+
+// For the two bodies: why a port could not be had, with the system's
+// detail, put into the words the programs print. permission: the system
+// refused access (a user not in the port's group).
+enum class port_fault { none, bad_rate, cannot_open, in_use, not_a_port, cannot_configure };
+bool port_refused(reason &why, port_fault fault, const char *device, long baud, const char *detail,
+                  bool permission);
 
 }  // namespace veld

@@ -1,32 +1,19 @@
-// One module's conversation as veldconf-send and veldconf-provision hold
-// it: the port opened exclusively, the probe, the module's identity, the
-// configuration's lines; every failure put into words (the reason: no
-// program name, no line end) for the caller to print or record.
+// One module's conversation as the sender and the station hold it: the
+// port opened exclusively (or a link of the caller's), the probe, the
+// module's identity, the configuration's lines; every failure put into
+// words (the reason: no program name, no line end) for the caller to
+// print or record.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 
-#include "commands.hpp"
 #include "dialogue.hpp"
+#include "framing.hpp"
 #include "port.hpp"
+#include "port_settings.hpp"
 
 namespace veld {
-
-struct port_settings {
-    long baud;
-    bool rtscts;
-    long timeout_ms;
-};
-constexpr port_settings default_port_settings{115200, false, 10000};
-
-// The values of the port's options that the programs share: stores
-// --baud's (c 'b') or --timeout's (c 't') in settings; returns the
-// complaint, to be followed by the value, or null.
-const char *read_port_option(char c, const char *arg, port_settings &settings);
-
-// Whether text is wholly a decimal number within [low, high].
-bool read_number(const char *text, double low, double high, double &value);
 
 constexpr std::size_t imei_digits = 15;
 constexpr std::size_t min_imsi_digits = 6;
@@ -41,9 +28,9 @@ struct session {
     const char *device;
     port_settings settings;
     serial_port port;
+    bool open;  // the port is ours to close
     dialogue d;
-    bool open;
-    char reason[512];
+    reason why;
 };
 
 // Opens device; the transcript goes to log and what the module says besides
@@ -51,6 +38,10 @@ struct session {
 // it cannot be had.
 bool session_open(session &s, const char *device, const port_settings &settings,
                   std::FILE *log, std::FILE *verbose, const char *program);
+
+// The same over a link of the caller's, which stays the caller's.
+void session_attach(session &s, const char *device, const link &io, const port_settings &settings,
+                    std::FILE *log, std::FILE *verbose, const char *program);
 
 // Probes until the module answers OK; false with the reason ("no answer
 // from DEVICE", ...), and no_answer set when the module said nothing at all.
@@ -68,9 +59,5 @@ bool session_send(session &s, const framing &f, std::size_t &acknowledged,
 
 // Puts the port's settings back and closes it; safe to call twice.
 void session_close(session &s);
-
-// The reason for outcome (every one but ok) during `what`, a command's
-// description.
-void describe_outcome(session &s, outcome result, const char *what);
 
 }  // namespace veld

@@ -1,0 +1,49 @@
+#include "program.hpp"
+
+#include <cstdarg>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace veld {
+
+void binary_standard_streams() {
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+}
+
+int usage_error(const char *program, const char *format, ...) {
+    std::fprintf(stderr, "%s: ", program);
+    va_list values;
+    va_start(values, format);
+    std::vfprintf(stderr, format, values);
+    va_end(values);
+    std::fprintf(stderr, "\nTry '%s --help'.\n", program);
+    return 2;
+}
+
+bool is_terminal(std::FILE *stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+bool read_input(const char *program, const char *path, framing &f) {
+    reason why;
+    const bool read = read_command_file(path, f, why);
+    reason warning;
+    if (lower_case_warning(f, warning)) std::fprintf(stderr, "%s: %s\n", program, warning.text);
+    if (!read) std::fprintf(stderr, "%s: %s\n", program, why.text);
+    return read;
+}
+
+}  // namespace veld

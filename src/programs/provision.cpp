@@ -1,0 +1,212 @@
+// veldconf-provision: configures every module it is given, or that is
+// plugged in while it watches, each under the endpoint name made from the
+// module's own IMEI and IMSI, several at once, and records what each took.
+// The configuration is veldconf's, built in the process from the veldconf
+// options after the --; each module's conversation is the sender's. This
+// file is its command line; the station does the rest.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "names.hpp"
+#include "options.hpp"
+#include "port_settings.hpp"
+#include "program.hpp"
+#include "settings.hpp"
+#include "station.hpp"
+
+namespace {
+
+const char program[] = "veldconf-provision";
+// The usage text, around the port options' lines.
+const char usage_head[] =
+    "Usage: veldconf-provision [OPTIONS] DEVICE... -- VELDCONF-OPTIONS\n"
+    "       veldconf-provision --watch[=PATTERN] [OPTIONS] -- VELDCONF-OPTIONS\n"
+    "Configures the module on each DEVICE (or, with --watch, each serial port\n"
+    "that appears, until Ctrl-C) with the configuration veldconf makes of\n"
+    "VELDCONF-OPTIONS, under the endpoint name made from the module's own\n"
+    "IMEI and IMSI; VELDCONF-OPTIONS hold no -n. One line per port on standard\n"
+    "output: DEVICE, IMEI, RESULT, ACKNOWLEDGED/TOTAL, SECONDS, REASON.\n"
+    "Options:\n"
+    "  --name FORMAT      the endpoint name: {imei}, {imsi}, {{ and }} for braces\n"
+    "                     (default {imei};{imsi})\n"
+    "  --jobs N           at most N ports at once (default all, at most 32)\n"
+    "  --report FILE      append one JSON object per port (JSON Lines)\n"
+    "  --log-dir DIR      write each module's transcript as DIR/IMEI.log\n"
+    "  --watch[=PATTERN]  provision the serial ports that appear (PATTERN, a\n"
+    "                     glob, may be repeated; default /dev/ttyUSB* and\n"
+    "                     /dev/ttyACM*, on Windows the COM ports)\n";
+const char usage_tail[] =
+    "  --quiet            print only the result lines and errors\n"
+    "  --verbose          show what each module says besides its answers\n"
+    "  --help             print this text\n"
+    "Exit status: 0 no module failed, 1 a module failed or a batch was\n"
+    "interrupted, 2 a usage or settings error.\n";
+
+constexpr std::size_t max_devices = 256;
+constexpr std::size_t max_patterns = 16;
+
+// The values of this program's long options that have no letter.
+enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option };
+
+struct command_line {
+    veld::station_options station;
+    const char *report;  // or null
+};
+
+// veldconf's options are refused at the first fault the scan reports.
+void report_veldconf_fault(void *context, int result, int argc, char *argv[]) {
+    *static_cast<bool *>(context) = true;
+    if (result == 'h') {
+        std::fprintf(stderr, "%s: veldconf's options: -h is no setting\n", program);
+    } else {
+        veld::report_bad_option("veldconf-provision: veldconf's options", result, argc, argv);
+    }
+}
+
+// The veldconf options, checked with veldconf's own code before any port
+// is opened. Returns -1 when they are fine, else the exit status.
+int read_veldconf_options(int argc, char *argv[], tool_settings &tool) {
+    veld::optind = 0;  // a second scan in this process
+    veld::opterr = 0;
+    bool faulty = false;
+    veld::reason refusal;
+    if (!read_tool_settings(argc, argv, tool, {report_veldconf_fault, &faulty}, refusal)) {
+        std::fprintf(stderr, "%s: %s\n", program, refusal.text);
+        return 2;
+    }
+    if (faulty) return veld::usage_error(program, "veldconf's options are refused");
+    if (tool.name_given) {
+        return veld::usage_error(program, "veldconf's options: the endpoint name comes from each module; "
+                                          "leave out -n and --ep (see --name)");
+    }
+    tool_settings named = tool;
+    named.name_given = true;
+    if (const char *missing = missing_setting(named)) {
+        std::fprintf(stderr, "%s: %s\n", program, missing);
+        return 2;
+    }
+    return -1;
+}
+
+// This program's own option, c (one its table knows), with its value; -1
+// when it is fine, else the exit status.
+int read_option(int c, command_line &line) {
+    veld::station_options &o = line.station;
+    double value = 0;
+    switch (c) {
+        case name_option:
+            if (const char *fault = veld::check_name_format(veld::optarg)) {
+                return veld::usage_error(program, "--name: %s", fault);
+            }
+            o.name = veld::optarg;
+            return -1;
+        case jobs_option:
+            if (!veld::read_number(veld::optarg, 1, 1e6, value) || value != static_cast<long>(value)) {
+                return veld::usage_error(program, "--jobs takes a whole number, at least 1, not %s", veld::optarg);
+            }
+            o.jobs = static_cast<std::size_t>(value);
+            return -1;
+        case report_option: line.report = veld::optarg; return -1;
+        case log_dir_option: o.log_dir = veld::optarg; return -1;
+        case watch_option:
+            o.watch = true;
+            if (veld::optarg == nullptr) return -1;
+            if (o.patterns.size() == max_patterns) return veld::usage_error(program, "more than 16 patterns");
+            o.patterns.push_back(veld::optarg);
+            return -1;
+        case 'q': o.quiet = true; return -1;
+        case 'v': o.verbose = true; return -1;
+        case 'h': std::printf("%s%s%s", usage_head, veld::port_options_usage, usage_tail); return 0;
+    }
+    veld::reason why;
+    if (!veld::read_port_option(c, veld::optarg, o.port, why)) return veld::usage_error(program, "%s", why.text);
+    return -1;
+}
+
+// Returns -1 when the words are fine, else the exit status (0 after --help).
+int read_command_line(int argc, char *argv[], command_line &line) {
+    // The first -- ends this program's words; veldconf's follow it.
+    int split = 1;
+    while (split < argc && std::strcmp(argv[split], "--") != 0) ++split;
+    static const veld::option table[] = {
+        {"name", veld::required_argument, nullptr, name_option},
+        {"jobs", veld::required_argument, nullptr, jobs_option},
+        {"report", veld::required_argument, nullptr, report_option},
+        {"log-dir", veld::required_argument, nullptr, log_dir_option},
+        {"watch", veld::optional_argument, nullptr, watch_option},
+        {"baud", veld::required_argument, nullptr, veld::baud_option},
+        {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
+        {"timeout", veld::required_argument, nullptr, veld::timeout_option},
+        {"quiet", veld::no_argument, nullptr, 'q'},
+        {"verbose", veld::no_argument, nullptr, 'v'},
+        {"help", veld::no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    veld::opterr = 0;
+    for (int c; (c = veld::getopt_long(split, argv, "qvh", table, nullptr)) != -1;) {
+        if (c == '?' || c == ':') {
+            veld::report_bad_option(program, c, split, argv);
+            std::fprintf(stderr, "Try '%s --help'.\n", program);
+            return 2;
+        }
+        const int status = read_option(c, line);
+        if (status >= 0) return status;
+    }
+    veld::station_options &o = line.station;
+    if (split == argc) return veld::usage_error(program, "no -- before veldconf's options");
+    o.devices = argv + veld::optind;
+    o.device_count = static_cast<std::size_t>(split - veld::optind);
+    if (o.watch && o.device_count > 0) return veld::usage_error(program, "--watch takes no DEVICE: %s", o.devices[0]);
+    if (!o.watch && o.device_count == 0) return veld::usage_error(program, "no DEVICE given");
+    if (o.device_count > max_devices) return veld::usage_error(program, "more than 256 devices");
+    // veldconf's words, with its program name where the -- stood.
+    static char veldconf_name[] = "veldconf";
+    argv[split] = veldconf_name;
+    return read_veldconf_options(argc - split, argv + split, o.tool);
+}
+
+// The report and the transcripts' folder must take what the run writes.
+int open_records(const command_line &line, veld::station &st) {
+    if (line.report != nullptr && (st.report = std::fopen(line.report, "ab")) == nullptr) {
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, line.report, std::strerror(errno));
+        return 2;
+    }
+    const char *log_dir = line.station.log_dir;
+    if (log_dir == nullptr) return -1;
+    char probe_path[1024];
+    std::snprintf(probe_path, sizeof probe_path, "%s/.veldconf-provision.probe", log_dir);
+    std::FILE *f = std::fopen(probe_path, "wb");
+    if (f == nullptr) {
+        std::fprintf(stderr, "%s: cannot write in %s: %s\n", program, log_dir, std::strerror(errno));
+        return 2;
+    }
+    std::fclose(f);
+    std::remove(probe_path);
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    veld::binary_standard_streams();
+    static command_line line{};
+    veld::station_options &o = line.station;
+    o.program = program;
+    o.port = veld::default_port_settings;
+    o.name = "{imei};{imsi}";
+    int status = read_command_line(argc, argv, line);
+    if (status >= 0) return status;
+    static veld::station st{};
+    st.opts = o;
+    st.opts.status_line = veld::is_terminal(stderr);
+    if ((status = open_records(line, st)) >= 0) return status;
+    veld::port_catch_interrupts();
+    veld::run_station(st);
+    if (st.report != nullptr && std::fclose(st.report) != 0) {
+        std::fprintf(stderr, "%s: the report %s is incomplete\n", program, line.report);
+        return 1;
+    }
+    const bool interrupted_batch = !o.watch && !st.counts.interruptions.empty();
+    return st.counts.failed > 0 || interrupted_batch ? 1 : 0;
+}

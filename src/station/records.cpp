@@ -1,0 +1,102 @@
+#include "records.hpp"
+
+#include <cstring>
+
+#include "recreate.hpp"
+#include "text.hpp"
+#include "timestamp.hpp"
+
+namespace veld {
+
+const char *result_name(result r) {
+    switch (r) {
+        case result::configured: return "configured";
+        case result::failed: return "failed";
+        case result::skipped: return "skipped";
+        case result::interrupted: return "interrupted";
+        case result::passed_over: return "passed over";
+    }
+    return "";
+}
+
+void write_result_line(std::FILE *out, const port_record &r) {
+    write_field(out, r.device.data(), r.device.size());
+    std::fputc('\t', out);
+    if (r.imei_known) std::fputs(r.id.imei, out);
+    else std::fputc('-', out);
+    std::fprintf(out, "\t%s\t%zu/", result_name(r.what), r.acknowledged);
+    if (r.config != nullptr) std::fprintf(out, "%zu", r.lines);
+    else std::fputc('-', out);
+    std::fprintf(out, "\t%.1f\t", r.seconds);
+    write_field(out, r.why.text, std::strlen(r.why.text));
+    std::fputc('\n', out);
+}
+
+namespace {
+
+void append(void *context, const char *text, std::size_t len) {
+    static_cast<std::string *>(context)->append(text, len);
+}
+
+// "KEY": "TEXT", or "KEY": null, and ", ".
+void put_member(std::string &out, const char *key, const char *text, std::size_t len, bool known) {
+    if (known) {
+        write_json_member({append, &out}, key, text, len);
+    } else {
+        out.append("\"").append(key).append("\": null, ");
+    }
+}
+
+}  // namespace
+
+void format_report_object(const port_record &r, std::string &out) {
+    out += '{';
+    put_member(out, "device", r.device.data(), r.device.size(), true);
+    put_member(out, "imei", r.id.imei, std::strlen(r.id.imei), r.imei_known);
+    put_member(out, "imsi", r.id.imsi, std::strlen(r.id.imsi), r.imsi_known);
+    put_member(out, "endpoint", r.endpoint, r.endpoint_len, r.endpoint != nullptr);
+    std::string command;
+    if (r.config != nullptr) write_command(*r.config, append, &command);
+    put_member(out, "command", command.data(), command.size(), r.config != nullptr);
+    char number[128];
+    if (r.config != nullptr) std::snprintf(number, sizeof number, "\"lines\": %zu, ", r.lines);
+    else std::snprintf(number, sizeof number, "\"lines\": null, ");
+    out += number;
+    std::snprintf(number, sizeof number, "\"acknowledged\": %zu, \"result\": \"%s\", ", r.acknowledged,
+                  result_name(r.what));
+    out += number;
+    put_member(out, "reason", r.why.text, std::strlen(r.why.text), r.what != result::configured);
+    char started[40];
+    format_utc(r.started_ms, started, sizeof started);
+    std::snprintf(number, sizeof number, "\"started\": \"%s\", \"seconds\": %.3f}\n", started, r.seconds);
+    out += number;
+}
+
+namespace {
+
+void note(std::string &list, const std::string &device, const char *why) {
+    if (!list.empty()) list += ", ";
+    list += device;
+    if (why != nullptr) list.append(" (").append(why).append(")");
+}
+
+}  // namespace
+
+void count_result(tally &t, const port_record &r) {
+    ++t.done;
+    if (r.what == result::configured) ++t.configured, ++t.counted;
+    if (r.what == result::failed) {
+        ++t.failed, ++t.counted;
+        note(t.failures, r.device, r.why.text);
+    }
+    if (r.what == result::interrupted) note(t.interruptions, r.device, nullptr);
+}
+
+void write_summary(std::FILE *out, const tally &t) {
+    std::fprintf(out, "configured %zu of %zu modules", t.configured, t.counted);
+    if (t.failed > 0) std::fprintf(out, "; failed: %s", t.failures.c_str());
+    if (!t.interruptions.empty()) std::fprintf(out, "; interrupted: %s", t.interruptions.c_str());
+    std::fputc('\n', out);
+}
+
+}  // namespace veld

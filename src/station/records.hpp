@@ -1,0 +1,55 @@
+// What the station writes of each port: the result line of six
+// tab-separated fields on standard output, the JSON report object, and
+// the tally behind the summary on standard error. Every text from a
+// module or a file stays on its line, whatever bytes it holds.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#include "config.hpp"
+#include "session.hpp"
+
+namespace veld {
+
+enum class result { configured, failed, skipped, interrupted, passed_over };
+
+const char *result_name(result r);
+
+// One port's provisioning, as it is written out.
+struct port_record {
+    std::string device;
+    identity id;
+    bool imei_known;
+    bool imsi_known;
+    const char *endpoint;  // null when none was made
+    std::size_t endpoint_len;
+    const client_config *config;  // null when none was built
+    std::size_t lines;
+    std::size_t acknowledged;
+    result what;
+    reason why;  // empty when configured
+    long long started_ms;
+    double seconds;
+};
+
+// DEVICE, IMEI, RESULT, ACKNOWLEDGED/TOTAL, SECONDS, REASON, and a line end.
+void write_result_line(std::FILE *out, const port_record &r);
+
+// The report object, one line of JSON Lines, appended to out.
+void format_report_object(const port_record &r, std::string &out);
+
+// The counts and lists of the summary.
+struct tally {
+    std::size_t done, failed, configured, counted;
+    std::string failures;       // "DEVICE (reason), ..."
+    std::string interruptions;  // "DEVICE, ..."
+};
+
+void count_result(tally &t, const port_record &r);
+
+// "configured N of M modules; failed: ...; interrupted: ..." and a line end.
+void write_summary(std::FILE *out, const tally &t);
+
+}  // namespace veld
