@@ -1,6 +1,7 @@
 // Fuzzes the conversation with the bytes a module sends back: any bytes,
-// split at any points, against the in-memory port of the unit tests, while
-// the probe and a three-line configuration go out. OK must be counted only
+// split at any points, against the in-memory port of the unit tests (on
+// its own clock, so that no wait sleeps), while the probe and a three-line
+// configuration go out. OK must be counted only
 // from a whole OK line that arrived after its command was written, and
 // nothing more may be written after a refusal or a timeout.
 #include <cstdint>
@@ -11,24 +12,9 @@
 #include "check.hpp"
 #include "dialogue.hpp"
 #include "memory_port.hpp"
+#include "three_lines.hpp"
 
 namespace {
-
-// A three-line configuration, as veldconf prints it.
-const veld::framing &configuration() {
-    static veld::framing f;
-    static bool made = false;
-    if (made) return f;
-    static char uri[2100];
-    std::memset(uri, 'u', sizeof uri);
-    const veld::client_config config{0, 0, 0, 5683, 300, sizeof uri, uri, 3, "1;2", 5, 5, 2};
-    static char text[veld::max_commands_len];
-    const std::size_t size = veld::format_config_commands(config, text, sizeof text);
-    check(veld::read_command_text(text, size, "dialogue_fuzz", f));
-    check(f.line_count == 3);
-    made = true;
-    return f;
-}
 
 bool line_end(char c) { return c == '\r' || c == '\n'; }
 
@@ -62,6 +48,8 @@ long read_watched(void *context, char *buffer, std::size_t capacity, long timeou
     return read_memory(&static_cast<run *>(context)->port, buffer, capacity, timeout_ms);
 }
 
+long long clock_watched(void *context) { return memory_clock(&static_cast<run *>(context)->port); }
+
 // The last line's exchange has just ended with OK.
 void check_acknowledged(const run &r) {
     check(r.d->line_len == 2 && std::memcmp(r.d->line, "OK", 2) == 0);
@@ -75,7 +63,9 @@ void before_line(const void *context, std::size_t k, std::size_t) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    const veld::framing &f = configuration();
+    const veld::framing *lines = three_lines();
+    check(lines != nullptr);
+    const veld::framing &f = *lines;
     static run r;
     r = run{};
     // Pieces: a length byte, then that many bytes; a length of 0 is a wait
@@ -88,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     static veld::dialogue d;
     d = veld::dialogue{};
-    d.io = {&r, read_watched, write_watched};
-    d.timeout_ms = 3;  // whole milliseconds: 1 could end before the first read
+    d.io = {&r, read_watched, write_watched, clock_watched};
+    d.timeout_ms = 1000;  // on the port's clock: a wait costs nothing
     d.program = "dialogue_fuzz";
     r.d = &d;
 

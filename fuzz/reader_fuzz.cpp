@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::FILE *in = fmemopen(input, size, "rb");
     check(in != nullptr);
     static veld::framing f;
-    const bool read = veld::read_commands(in, "the input", "reader_fuzz", f);
+    veld::reason why;
+    const bool read = veld::read_commands(in, "the input", f, why);
     std::fclose(in);
     if (!read) return 0;
 

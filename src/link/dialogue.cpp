@@ -42,10 +42,13 @@ void leftover(dialogue &d, const char *text, std::size_t len) {
 // none yet. A line longer than the buffer is cut there. old tells whether
 // the line began before the current command was sent.
 bool next_line(dialogue &d, bool &old) {
-    std::size_t end = 0;
+    // A line that arrives a byte at a time is looked through once.
+    std::size_t end = d.scanned;
     while (end < d.pending_len && d.pending[end] != '\r' && d.pending[end] != '\n') ++end;
     const bool ended = end < d.pending_len;
+    d.scanned = end;
     if (!ended && d.pending_len < sizeof d.pending) return false;
+    d.scanned = 0;
     std::memcpy(d.line, d.pending, end);
     d.line_len = end;
     const std::size_t used = ended ? end + 1 : end;

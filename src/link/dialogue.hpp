@@ -36,6 +36,7 @@ struct dialogue {
     const char *program;
     char pending[max_response_len];  // received, not yet a whole line
     std::size_t pending_len;
+    std::size_t scanned;  // of those, looked through for a line end already
     std::size_t pending_before;  // of those, received before the current command went out
     bool echoes;                 // the module has echoed a command
     char line[max_response_len];  // the last whole line: on refusal, the module's words

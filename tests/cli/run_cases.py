@@ -66,6 +66,7 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        any one time, and once N were
   results: TEXT        the tool's result lines, in any order, their fifth
                        field (the seconds) written as S
+  report-has: TEXT     the report {report} holds TEXT, byte for byte
   report-consistent: yes  the report {report} holds one object per result
                        line, agreeing with it; each module received the
                        lines of the command the report names for it (all of
@@ -155,8 +156,8 @@ def parse(path):
                 block[key].append(value)
             elif key in ("stdout~", "stderr~", "stdout-to", "not-on-windows", "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
-                         "modules", "appear", "report-consistent", "at-once", "replug",
-                         "logs"):
+                         "modules", "appear", "report-consistent", "report-has", "at-once",
+                         "replug", "logs"):
                 block[key] = value
             elif key in ("received", "received-raw", "results"):
                 block.setdefault(key, []).append(value)
@@ -302,6 +303,71 @@ def result_lines(out):
     return sorted(lines)
 
 
+def report_text(obj, key):
+    """A report string as bytes: UTF-8, or with KEY_escaped its \\xHH and
+    \\\\ escapes undone."""
+    text = obj[key]
+    if not obj.get(key + "_escaped"):
+        return text.encode()
+    return re.sub(rb"\\(x[0-9A-F]{2}|\\)",
+                  lambda m: bytes([int(m[1][1:], 16)]) if m[1] != b"\\" else b"\\",
+                  text.encode("latin-1"))
+
+
+def shell_words(command):
+    """The words of a POSIX shell command line as bytes: bare, '...' and
+    $'...' (with \\xHH, \\\\ and \\' escapes), the quoting the report's
+    command uses."""
+    words, word, at, started = [], b"", 0, False
+    while at < len(command):
+        c = command[at]
+        if c == " ":
+            if started:
+                words.append(word)
+            word, started, at = b"", False, at + 1
+        elif command.startswith("$'", at):
+            end = at + 2
+            while command[end] != "'":
+                if command[end] == "\\" and command[end + 1] == "x":
+                    word += bytes([int(command[end + 2:end + 4], 16)])
+                    end += 4
+                elif command[end] == "\\":
+                    word += command[end + 1].encode()
+                    end += 2
+                else:
+                    word += command[end].encode()
+                    end += 1
+            started, at = True, end + 1
+        elif c == "'":
+            end = command.index("'", at + 1)
+            word += command[at + 1:end].encode()
+            started, at = True, end + 1
+        elif c == "\\":
+            word += command[at + 1].encode()
+            started, at = True, at + 2
+        else:
+            word += c.encode()
+            started, at = True, at + 1
+    if started:
+        words.append(word)
+    return words
+
+
+def check_escapes(obj):
+    """Text that is valid UTF-8 is written as it is, other text escaped and
+    flagged; the endpoint read back is the name in the command."""
+    problems = []
+    for key in obj:
+        if key.endswith("_escaped") and (obj[key] is not True or key[:-8] not in obj):
+            problems.append(f"{key}: {obj[key]!r}")
+    if obj["endpoint"] is not None and obj["command"] is not None:
+        words = shell_words(obj["command"])
+        name = words[words.index(b"-n") + 1]
+        if report_text(obj, "endpoint") != name:
+            problems.append(f"endpoint {obj['endpoint']!r} is not the command's name {name!r}")
+    return problems
+
+
 def check_report(path, out, modules, logdir, options):
     """The report against the result lines, and what each module got."""
     problems = []
@@ -318,9 +384,10 @@ def check_report(path, out, modules, logdir, options):
     by_device = {m.device: m for m in modules}
     for obj, line in zip(objects, lines):
         fields = line.split("\t")
-        if list(obj) != keys:
+        if [key for key in obj if key in keys] != keys:
             problems.append(f"report keys {list(obj)}")
             continue
+        problems += check_escapes(obj)
         total = "-" if obj["lines"] is None else str(obj["lines"])
         seen = [obj["device"], obj["imei"] or "-", obj["result"], f"{obj['acknowledged']}/{total}",
                 obj["reason"] or ""]
@@ -333,7 +400,7 @@ def check_report(path, out, modules, logdir, options):
             continue
         want = b""
         if obj["command"] is not None:
-            made = subprocess.run([tool(options, "veldconf")] + shlex.split(obj["command"])[1:],
+            made = subprocess.run([tool(options, "veldconf")] + shell_words(obj["command"])[1:],
                                   capture_output=True, check=True).stdout.splitlines(keepends=True)
             count = len(made) if obj["result"] == "configured" else obj["acknowledged"] + 1
             want = b"".join(made[:count])
@@ -410,6 +477,11 @@ def run_case(case, command, prog, defines, options):
             want = sorted(expand(case["logs"], defines).split())
             if sorted(os.listdir(defines["logdir"])) != want:
                 problems.append(f"transcripts {sorted(os.listdir(defines['logdir']))}, want {want}")
+        if "report-has" in case:
+            want = decode(expand(case["report-has"], defines))
+            with open(defines["report"], "rb") as f:
+                if want not in f.read():
+                    problems.append(f"the report holds no {want!r}")
         if "report-consistent" in case:
             problems += check_report(defines["report"], out, modules,
                                      defines["logdir"] if "{logdir}" in " ".join(case["args"]) else None,

@@ -1,0 +1,117 @@
+// The station's scheduler, fed events as scripts: no ports, no threads,
+// no sleeping. Each step is an event and, where the scheduler answers, the
+// answer it must give.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "scheduler.hpp"
+
+namespace {
+
+struct scheduler_case {
+    const char *name;
+    std::vector<const char *> steps;
+};
+
+// batch P...       a batch of these ports
+// watch            a watch begins
+// list P...        one look at the ports present
+// next P|wait|stop a free job asks; the port it takes, or what it does
+// module P IMEI -|Q  the module behind P is known: no other port holds it,
+//                  or Q does
+// done P kept|dropped  the job on P ends, its module held or not
+// interrupt, stop  Ctrl-C; the watch is over
+const scheduler_case scheduler_cases[] = {
+    {"a batch is taken in order, then the jobs stop",
+     {"batch A B", "next A", "next B", "next stop"}},
+    {"in a watch a free job waits for a port",
+     {"watch", "next wait", "list A", "next A", "next wait"}},
+    {"a port listed twice in one look is one port",
+     {"watch", "list A A", "next A", "next wait"}},
+    {"a port that stays is taken once",
+     {"watch", "list A", "next A", "done A kept", "list A", "next wait"}},
+    {"a port that goes and comes back is a new port",
+     {"watch", "list A", "next A", "done A kept", "list", "list A", "next A"}},
+    {"a second port of a module held is told the first",
+     {"batch A B", "next A", "module A 111 -", "next B", "module B 111 A"}},
+    {"a module not configured may be through another port",
+     {"batch A B", "next A", "module A 111 -", "done A dropped", "next B", "module B 111 -"}},
+    {"a module whose ports have all gone is forgotten",
+     {"watch", "list A", "next A", "module A 111 -", "done A kept", "list B", "next B",
+      "module B 111 -"}},
+    {"a port that went is no other port of its module",
+     {"watch", "list A B", "next A", "module A 111 -", "list B", "next B", "module B 111 -"}},
+    {"Ctrl-C: no port is taken any more",
+     {"batch A B C", "next A", "interrupt", "next stop"}},
+    {"the watch over: the ports queued are still taken",
+     {"watch", "list A B", "stop", "next A", "next B", "next stop"}},
+};
+
+std::vector<std::string> words_of(const char *step) {
+    std::istringstream in(step);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) words.push_back(word);
+    return words;
+}
+
+std::size_t index_of(const veld::scheduler &s, const std::string &path) {
+    for (std::size_t i = 0; i < s.ports.size(); ++i) {
+        if (s.ports[i].path == path) return i;
+    }
+    ADD_FAILURE() << "no port " << path;
+    return 0;
+}
+
+std::string run_next(veld::scheduler &s) {
+    std::size_t index = 0;
+    switch (veld::schedule_next(s, index)) {
+        case veld::next_step::take: return s.ports[index].path;
+        case veld::next_step::wait: return "wait";
+        case veld::next_step::stop: return "stop";
+    }
+    return "?";
+}
+
+void run_step(veld::scheduler &s, const std::vector<std::string> &w) {
+    const std::vector<std::string> rest(w.begin() + 1, w.end());
+    if (w[0] == "batch") {
+        std::vector<char *> devices;
+        for (const std::string &path : rest) devices.push_back(const_cast<char *>(path.c_str()));
+        veld::schedule_batch(s, devices.data(), devices.size());
+    } else if (w[0] == "watch") {
+        veld::schedule_watch(s);
+    } else if (w[0] == "list") {
+        veld::schedule_listing(s, rest);
+    } else if (w[0] == "next") {
+        EXPECT_EQ(run_next(s), w.at(1));
+    } else if (w[0] == "module") {
+        const long other = veld::schedule_module(s, index_of(s, w.at(1)), w.at(2).c_str());
+        EXPECT_EQ(other < 0 ? "-" : s.ports[static_cast<std::size_t>(other)].path, w.at(3));
+    } else if (w[0] == "done") {
+        veld::schedule_done(s, index_of(s, w.at(1)), w.at(2) == "kept");
+    } else if (w[0] == "interrupt") {
+        veld::schedule_interrupt(s);
+    } else if (w[0] == "stop") {
+        veld::schedule_stop(s);
+    } else {
+        ADD_FAILURE() << "unknown step " << w[0];
+    }
+}
+
+TEST(Scheduler, Scripts) {
+    for (const scheduler_case &c : scheduler_cases) {
+        veld::scheduler s{};
+        for (const char *step : c.steps) {
+            SCOPED_TRACE(std::string(c.name) + ": " + step);
+            run_step(s, words_of(step));
+        }
+        std::size_t busy = 0;
+        for (const veld::port_entry &p : s.ports) busy += p.busy;
+        EXPECT_EQ(s.running, busy) << c.name << ": every job taken is running until it is done";
+    }
+}
+
+}  // namespace
