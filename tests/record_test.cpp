@@ -33,8 +33,9 @@ TEST(Record, NameFormats) {
     std::strcpy(id.imei, "490154203237518");
     std::strcpy(id.imsi, "310150123456789");
     for (const name_case &c : name_cases) {
-        const char *fault = veld::check_name_format(c.format);
-        EXPECT_STREQ(fault, c.fault) << c.format;
+        veld::reason why;
+        const bool fine = veld::check_name_format(c.format, why);
+        EXPECT_STREQ(fine ? nullptr : why.text, c.fault) << c.format;
         if (c.name == nullptr) continue;
         char out[64];
         const std::size_t len = veld::make_name(c.format, id, out, sizeof out);

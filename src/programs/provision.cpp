@@ -82,8 +82,9 @@ int read_veldconf_options(int argc, char *argv[], tool_settings &tool) {
     }
     tool_settings named = tool;
     named.name_given = true;
-    if (const char *missing = missing_setting(named)) {
-        std::fprintf(stderr, "%s: %s\n", program, missing);
+    veld::reason missing;
+    if (!check_needed_settings(named, missing)) {
+        std::fprintf(stderr, "%s: %s\n", program, missing.text);
         return 2;
     }
     return -1;
@@ -93,12 +94,11 @@ int read_veldconf_options(int argc, char *argv[], tool_settings &tool) {
 // when it is fine, else the exit status.
 int read_option(int c, command_line &line) {
     veld::station_options &o = line.station;
+    veld::reason why;
     double value = 0;
     switch (c) {
         case name_option:
-            if (const char *fault = veld::check_name_format(veld::optarg)) {
-                return veld::usage_error(program, "--name: %s", fault);
-            }
+            if (!veld::check_name_format(veld::optarg, why)) return veld::usage_error(program, "--name: %s", why.text);
             o.name = veld::optarg;
             return -1;
         case jobs_option:
@@ -119,7 +119,6 @@ int read_option(int c, command_line &line) {
         case 'v': o.verbose = true; return -1;
         case 'h': std::printf("%s%s%s", usage_head, veld::port_options_usage, usage_tail); return 0;
     }
-    veld::reason why;
     if (!veld::read_port_option(c, veld::optarg, o.port, why)) return veld::usage_error(program, "%s", why.text);
     return -1;
 }
@@ -190,14 +189,14 @@ int open_records(const command_line &line, veld::station &st) {
 
 int main(int argc, char *argv[]) {
     veld::binary_standard_streams();
-    static command_line line{};
+    command_line line{};
     veld::station_options &o = line.station;
     o.program = program;
     o.port = veld::default_port_settings;
     o.name = "{imei};{imsi}";
     int status = read_command_line(argc, argv, line);
     if (status >= 0) return status;
-    static veld::station st{};
+    veld::station st{};
     st.opts = o;
     st.opts.status_line = veld::is_terminal(stderr);
     if ((status = open_records(line, st)) >= 0) return status;

@@ -31,8 +31,9 @@ const char *walk_format(const char *format, const identity &id, Put put) {
 
 }  // namespace
 
-const char *check_name_format(const char *format) {
-    return walk_format(format, identity{}, [](const char *, std::size_t) {});
+bool check_name_format(const char *format, reason &why) {
+    const char *fault = walk_format(format, identity{}, [](const char *, std::size_t) {});
+    return fault == nullptr || fail(why, "%s", fault);
 }
 
 std::size_t make_name(const char *format, const identity &id, char *out, std::size_t capacity) {

@@ -8,9 +8,9 @@
 
 namespace veld {
 
-// Checks a format; returns the fault ("a field other than {imei} and
-// {imsi}", ...) or null.
-const char *check_name_format(const char *format);
+// Checks a format; false with the fault ("a field other than {imei} and
+// {imsi}", ...).
+bool check_name_format(const char *format, reason &why);
 
 // The name the format makes for id; its length, or more than capacity
 // (nothing then written past it) when it does not fit.

@@ -13,8 +13,9 @@ namespace veld {
 #ifdef _WIN32
 std::vector<std::string> list_ports(const std::vector<const char *> &) {
     std::vector<std::string> found;
-    static char names[65536];
-    const DWORD n = QueryDosDeviceA(nullptr, names, sizeof names);
+    std::vector<char> room(65536);
+    char *const names = room.data();
+    const DWORD n = QueryDosDeviceA(nullptr, names, static_cast<DWORD>(room.size()));
     for (DWORD at = 0; at < n && names[at] != '\0'; at += static_cast<DWORD>(std::strlen(names + at)) + 1) {
         if (std::strncmp(names + at, "COM", 3) == 0) found.emplace_back(names + at);
     }

@@ -97,7 +97,7 @@ int run_veldconf(int argc, char *argv[], std::FILE *out, std::FILE *err) {
     }
     // -h alone asks for help, not for a configuration.
     if (run.help_seen && !run.settings_seen) return checked_exit(out, err);
-    if (const char *missing = missing_setting(run)) return fail(missing, out);
+    if (!check_needed_settings(run, refusal)) return fail(refusal.text, out);
     if (!run.port_given) run.config.port = draw_port();
 
     unsigned char chunk[veld::chunk_len];

@@ -124,10 +124,10 @@ bool store_tool_option(char c, const char *arg, tool_settings &s, veld::reason &
     return true;
 }
 
-const char *missing_setting(const tool_settings &s) {
-    if (!s.uri_given) return "URI missing.";
-    if (!s.name_given) return "NAME missing.";
-    return nullptr;
+bool check_needed_settings(const tool_settings &s, veld::reason &why) {
+    if (!s.uri_given) return veld::fail(why, "URI missing.");
+    if (!s.name_given) return veld::fail(why, "NAME missing.");
+    return true;
 }
 
 bool read_tool_settings(int argc, char *argv[], tool_settings &s, const settings_faults &faults,

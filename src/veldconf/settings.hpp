@@ -45,8 +45,9 @@ bool read_tool_settings(int argc, char *argv[], tool_settings &s, const settings
 // its letter); false with the refusal.
 bool store_tool_option(char c, const char *arg, tool_settings &s, veld::reason &why);
 
-// "URI missing." or "NAME missing." for a setting the run needs, or null.
-const char *missing_setting(const tool_settings &s);
+// Whether the settings a run needs are given; false with "URI missing."
+// or "NAME missing.".
+bool check_needed_settings(const tool_settings &s, veld::reason &why);
 
 // A port drawn as a run that names none draws it.
 std::uint16_t draw_port();
