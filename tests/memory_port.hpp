@@ -37,7 +37,7 @@ inline long read_memory(void *context, char *buffer, std::size_t capacity, long 
     return static_cast<long>(n);
 }
 
-inline int write_memory(void *context, const char *data, std::size_t len) {
+inline int write_memory(void *context, const char *data, std::size_t len, long) {
     auto &port = *static_cast<memory_port *>(context);
     if (port.write_result == 0) port.written.append(data, len);
     return port.write_result;

@@ -18,6 +18,10 @@ Behaviours:
   late=S          still waking: take in the first command only after S
                   seconds, then echo and answer it (and what came since)
   urc             an unsolicited line, and one that holds OK, before each answer
+  say=HEX         an unsolicited line of these bytes (in hex) before each answer
+  stall-after=K   after answering the K-th AT+VELDCONF line (0: AT+CIMI), take
+                  no more bytes: the port's output is suspended (tcflow), as
+                  flow control held low or a stuck adapter would
   bytewise        every answer byte by byte, a millisecond apart
   delay=S         wait S seconds before each answer
   garbage         answer every command with OKAY instead of OK
@@ -31,6 +35,7 @@ import pty
 import select
 import signal
 import sys
+import termios
 import time
 
 
@@ -45,6 +50,13 @@ class Module:
         self.probes = 0
         self.hung_up = False
         self.awake = "late" not in self.opts
+
+    def stalls_after(self, command):
+        """Whether the port takes no more bytes once command is answered."""
+        if "stall-after" not in self.opts:
+            return False
+        k = int(self.opts["stall-after"])
+        return command == b"AT+CIMI" if k == 0 else command.startswith(b"AT+VELDCONF=") and self.at("stall-after")
 
     def at(self, key):
         return key in self.opts and int(self.opts[key]) == self.lines_seen
@@ -85,6 +97,8 @@ class Module:
             lines = [b"OKAY" if l == b"OK" else l for l in lines]
         if "urc" in self.opts:
             lines = [b"+CEREG: 1", b"+CIEV: OK is not a result"] + lines
+        if "say" in self.opts:
+            lines = [bytes.fromhex(self.opts["say"])] + lines
         return b"".join(b"\r\n" + l + b"\r\n" for l in lines)
 
 
@@ -152,6 +166,8 @@ def main():
                 break
             if lines is not None:
                 send(master, module.reply_bytes(lines), module)
+            if module.stalls_after(command):
+                termios.tcflow(slave, termios.TCOOFF)
     with open(record, "wb") as f:
         f.write(received)
     with open(record + ".times", "w") as f:

@@ -21,12 +21,43 @@ const name_case name_cases[] = {
     {"{imei};{imsi}", nullptr, "490154203237518;310150123456789"},
     {"urn:imei:{imei}", nullptr, "urn:imei:490154203237518"},
     {"{{imei}}={imei}", nullptr, "{imei}=490154203237518"},
-    {"a}b", nullptr, "a}b"},
+    {"a}b{imsi}", nullptr, "a}b310150123456789"},
     {"{imsi}{imsi}", nullptr, "310150123456789310150123456789"},
-    {"{iccid}", "a field other than {imei} and {imsi}", nullptr},
+    {"{imei}-{serial}", "unknown field {serial}", nullptr},
     {"{imei", "a { that opens no field (write {{ for a brace)", nullptr},
-    {"x{", "a { that opens no field (write {{ for a brace)", nullptr},
+    {"{imei}x{", "a { that opens no field (write {{ for a brace)", nullptr},
+    // Every module would get the same name.
+    {"station-7", "the format names no module: it needs {imei} or {imsi}", nullptr},
+    {"", "the format names no module: it needs {imei} or {imsi}", nullptr},
+    {"{{imei}}", "the format names no module: it needs {imei} or {imsi}", nullptr},
+    {"{imei}\t{imsi}", "a control byte (\\x09) in the format", nullptr},
+    {"{imei}\x7F", "a control byte (\\x7F) in the format", nullptr},
 };
+
+// One name, one module: a module plugged in again takes its own name.
+struct give_case {
+    const char *name;
+    const char *module;
+    const char *device;
+    const char *fault;  // null: given
+};
+
+const give_case give_cases[] = {
+    {"n1", "111;1", "/dev/a", nullptr},
+    {"n2", "111;2", "/dev/b", nullptr},
+    {"n1", "111;1", "/dev/c", nullptr},
+    {"n1", "111;2", "/dev/d", "endpoint name n1 already given to /dev/c"},
+    {"n1", "222;1", "/dev/e", "endpoint name n1 already given to /dev/c"},
+};
+
+TEST(Record, NamesGiven) {
+    veld::names_given names;
+    for (const give_case &c : give_cases) {
+        veld::reason why;
+        const bool given = veld::give_name(names, c.name, c.module, c.device, why);
+        EXPECT_STREQ(given ? nullptr : why.text, c.fault) << c.device;
+    }
+}
 
 TEST(Record, NameFormats) {
     veld::identity id{};

@@ -18,12 +18,15 @@ struct scheduler_case {
 
 // batch P...       a batch of these ports
 // watch            a watch begins
-// list P...        one look at the ports present
+// list P[=D]...    one look at the ports present (D: the device P leads to)
 // next P|wait|stop a free job asks; the port it takes, or what it does
-// module P IMEI -|Q  the module behind P is known: no other port holds it,
-//                  or Q does
+// module P M -|Q   the module behind P is M (IMEI;IMSI): no other port
+//                  holds it, or Q does
 // done P kept|dropped  the job on P ends, its module held or not
-// interrupt, stop  Ctrl-C; the watch is over
+// halt, stop       no port is taken any more; the watch is over
+// given-up P...    the batch's ports no job took
+// churn N          N ports appear and go, one after the other
+// entries N        the scheduler keeps at most N entries
 const scheduler_case scheduler_cases[] = {
     {"a batch is taken in order, then the jobs stop",
      {"batch A B", "next A", "next B", "next stop"}},
@@ -36,18 +39,30 @@ const scheduler_case scheduler_cases[] = {
     {"a port that goes and comes back is a new port",
      {"watch", "list A", "next A", "done A kept", "list", "list A", "next A"}},
     {"a second port of a module held is told the first",
-     {"batch A B", "next A", "module A 111 -", "next B", "module B 111 A"}},
+     {"batch A B", "next A", "module A 111;9 -", "next B", "module B 111;9 A"}},
+    {"one IMEI with two SIMs is two modules",
+     {"batch A B", "next A", "module A 111;1 -", "next B", "module B 111;2 -"}},
     {"a module not configured may be through another port",
-     {"batch A B", "next A", "module A 111 -", "done A dropped", "next B", "module B 111 -"}},
+     {"batch A B", "next A", "module A 111;9 -", "done A dropped", "next B", "module B 111;9 -"}},
     {"a module whose ports have all gone is forgotten",
-     {"watch", "list A", "next A", "module A 111 -", "done A kept", "list B", "next B",
-      "module B 111 -"}},
+     {"watch", "list A", "next A", "module A 111;9 -", "done A kept", "list B", "next B",
+      "module B 111;9 -"}},
     {"a port that went is no other port of its module",
-     {"watch", "list A B", "next A", "module A 111 -", "list B", "next B", "module B 111 -"}},
-    {"Ctrl-C: no port is taken any more",
-     {"batch A B C", "next A", "interrupt", "next stop"}},
+     {"watch", "list A B", "next A", "module A 111;9 -", "list B", "next B", "module B 111;9 -"}},
+    {"Ctrl-C: no port is taken any more, and those queued are given up",
+     {"batch A B C", "next A", "halt", "next stop", "given-up B C", "done A kept", "given-up B C"}},
+    {"a batch done gives up none", {"batch A", "next A", "done A dropped", "given-up"}},
     {"the watch over: the ports queued are still taken",
      {"watch", "list A B", "stop", "next A", "next B", "next stop"}},
+    {"a port back while its job runs is taken once that job ends",
+     {"watch", "list A", "next A", "list", "list A", "next wait", "done A kept", "next A", "next wait"}},
+    {"a port gone while its job runs is not taken again",
+     {"watch", "list A", "next A", "list", "done A kept", "next wait", "list A", "next A"}},
+    {"one job a device, whichever path leads to it",
+     {"watch", "list A=d1 B=d1", "next A", "next wait", "list B=d1", "next B"}},
+    {"two devices, two jobs", {"watch", "list A=d1 B=d2", "next A", "next B"}},
+    {"the entries of ports gone are reused",
+     {"watch", "churn 1000", "entries 1", "list A B", "churn 1000", "entries 3"}},
 };
 
 std::vector<std::string> words_of(const char *step) {
@@ -59,7 +74,7 @@ std::vector<std::string> words_of(const char *step) {
 
 std::size_t index_of(const veld::scheduler &s, const std::string &path) {
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
-        if (s.ports[i].path == path) return i;
+        if (s.ports[i].used && s.ports[i].path == path) return i;
     }
     ADD_FAILURE() << "no port " << path;
     return 0;
@@ -84,16 +99,41 @@ void run_step(veld::scheduler &s, const std::vector<std::string> &w) {
     } else if (w[0] == "watch") {
         veld::schedule_watch(s);
     } else if (w[0] == "list") {
-        veld::schedule_listing(s, rest);
+        std::vector<veld::listed_port> listed;
+        for (const std::string &word : rest) {
+            const std::size_t equals = word.find('=');
+            listed.push_back({word.substr(0, equals), equals == std::string::npos ? "" : word.substr(equals + 1)});
+        }
+        veld::schedule_listing(s, listed);
     } else if (w[0] == "next") {
         EXPECT_EQ(run_next(s), w.at(1));
     } else if (w[0] == "module") {
-        const long other = veld::schedule_module(s, index_of(s, w.at(1)), w.at(2).c_str());
+        const long other = veld::schedule_module(s, index_of(s, w.at(1)), w.at(2));
         EXPECT_EQ(other < 0 ? "-" : s.ports[static_cast<std::size_t>(other)].path, w.at(3));
     } else if (w[0] == "done") {
         veld::schedule_done(s, index_of(s, w.at(1)), w.at(2) == "kept");
-    } else if (w[0] == "interrupt") {
-        veld::schedule_interrupt(s);
+    } else if (w[0] == "halt") {
+        veld::schedule_halt(s);
+    } else if (w[0] == "given-up") {
+        std::vector<std::string> paths;
+        for (std::size_t i : veld::schedule_given_up(s)) paths.push_back(s.ports[i].path);
+        EXPECT_EQ(paths, rest);
+    } else if (w[0] == "churn") {
+        for (int i = 0; i < std::stoi(w.at(1)); ++i) {
+            const std::string path = "P" + std::to_string(i);
+            std::vector<veld::listed_port> listed{{path, ""}};
+            for (const veld::port_entry &p : s.ports) {
+                if (p.used && p.present && p.path[0] != 'P') listed.push_back({p.path, p.device});
+            }
+            veld::schedule_listing(s, listed);
+            std::size_t index = 0;
+            ASSERT_EQ(veld::schedule_next(s, index), veld::next_step::take);
+            veld::schedule_done(s, index, true);
+            listed.erase(listed.begin());
+            veld::schedule_listing(s, listed);
+        }
+    } else if (w[0] == "entries") {
+        EXPECT_LE(s.ports.size(), std::stoul(w.at(1)));
     } else if (w[0] == "stop") {
         veld::schedule_stop(s);
     } else {

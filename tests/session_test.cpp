@@ -92,7 +92,7 @@ TEST(Session, Cases) {
         static veld::session s;
         veld::port_settings settings = veld::default_port_settings;
         settings.timeout_ms = 500;
-        veld::session_attach(s, "/dev/test", memory_link(port), settings, log, nullptr, "test");
+        veld::session_attach(s, "/dev/test", memory_link(port), settings, log, veld::text_sink{}, "test");
         veld::identity id{};
         std::size_t acknowledged = 0;
         bool no_answer = false;
@@ -112,11 +112,26 @@ TEST(Session, Cases) {
     }
 }
 
+TEST(Session, ALongTimeoutIsSaidInWholeSeconds) {
+    memory_port port;
+    port.pieces = {"OK\r\n", ""};
+    static veld::session s;
+    veld::port_settings settings = veld::default_port_settings;
+    settings.timeout_ms = 3600000;
+    veld::session_attach(s, "/dev/test", memory_link(port), settings, nullptr, veld::text_sink{}, "test");
+    bool no_answer = false;
+    veld::identity id{};
+    ASSERT_TRUE(veld::session_wake(s, no_answer));
+    EXPECT_FALSE(veld::session_identity(s, id));
+    EXPECT_STREQ(s.why.text, "no final result code to AT+CGSN within 3600 s");
+}
+
 TEST(Session, AFailedWriteIsThePortsFault) {
     memory_port port;
     port.write_result = -1;
     static veld::session s;
-    veld::session_attach(s, "/dev/test", memory_link(port), veld::default_port_settings, nullptr, nullptr, "test");
+    veld::session_attach(s, "/dev/test", memory_link(port), veld::default_port_settings, nullptr, veld::text_sink{},
+                          "test");
     bool no_answer = false;
     EXPECT_FALSE(veld::session_wake(s, no_answer));
     EXPECT_FALSE(no_answer);

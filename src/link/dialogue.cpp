@@ -1,5 +1,6 @@
 #include "dialogue.hpp"
 
+#include <cerrno>
 #include <cstring>
 
 #include "timestamp.hpp"
@@ -15,13 +16,37 @@ void log_line(dialogue &d, char marker, const char *text, std::size_t len) {
     std::fwrite(prefix, 1, sizeof prefix, d.log);
     std::fwrite(text, 1, len, d.log);
     std::fputc('\n', d.log);
-    std::fflush(d.log);  // a transcript must survive the run that wrote it
+    // A transcript must survive the run that wrote it, or its loss be known.
+    if (std::fflush(d.log) != 0 && d.log_error == 0) d.log_error = errno != 0 ? errno : EIO;
+}
+
+// A message of what the module said, as one piece: its bytes escaped, so
+// that none reaches a terminal raw.
+struct message {
+    char text[64 + 4 * max_response_len];
+    std::size_t len;
+};
+
+void add(void *context, const char *text, std::size_t len) {
+    message &m = *static_cast<message *>(context);
+    const std::size_t n = len < sizeof m.text - m.len ? len : sizeof m.text - m.len;
+    std::memcpy(m.text + m.len, text, n);
+    m.len += n;
+}
+
+void show(dialogue &d, const char *what, const char *text, std::size_t len) {
+    if (d.verbose.put == nullptr) return;
+    message m{};
+    const text_sink out{add, &m};
+    add(&m, d.program, std::strlen(d.program));
+    add(&m, what, std::strlen(what));
+    write_field(out, text, len);
+    add(&m, "\n", 1);
+    d.verbose.put(d.verbose.context, m.text, m.len);
 }
 
 void keep_info(dialogue &d, const char *text, std::size_t len) {
-    if (d.verbose != nullptr) {
-        std::fprintf(d.verbose, "%s: module says: %.*s\n", d.program, static_cast<int>(len), text);
-    }
+    show(d, ": module says: ", text, len);
     if (d.info_count == max_info_lines) return;
     const std::size_t n = len < max_info_len ? len : max_info_len;
     std::memcpy(d.info[d.info_count], text, n);
@@ -32,10 +57,7 @@ void keep_info(dialogue &d, const char *text, std::size_t len) {
 // --verbose, and no further.
 void leftover(dialogue &d, const char *text, std::size_t len) {
     log_line(d, leftover_marker, text, len);
-    if (d.verbose != nullptr) {
-        std::fprintf(d.verbose, "%s: left over from an earlier command: %.*s\n", d.program,
-                     static_cast<int>(len), text);
-    }
+    show(d, ": left over from an earlier command: ", text, len);
 }
 
 // Takes the next whole line out of pending into d.line; false if there is
@@ -100,11 +122,16 @@ outcome exchange(dialogue &d, const char *command, std::size_t len, const char *
     d.line_len = 0;
     d.pending_before = d.pending_len;
     log_line(d, sent_marker, command, len);
-    int written = d.io.write(d.io.context, command, len);
-    if (written == 0) written = d.io.write(d.io.context, line_end, std::strlen(line_end));
+    // The command and its line end must be taken within the timeout too.
+    long long deadline = deadline_after(d, d.timeout_ms);
+    int written = d.io.write(d.io.context, command, len, d.timeout_ms);
+    if (written == 0) {
+        written = d.io.write(d.io.context, line_end, std::strlen(line_end), remaining_ms(d, deadline) + 1);
+    }
+    if (written == -3) return outcome::write_timeout;
     if (written != 0) return written == -2 ? outcome::interrupted : outcome::port_error;
     bool echo_seen = false;
-    const long long deadline = deadline_after(d, d.timeout_ms);
+    deadline = deadline_after(d, d.timeout_ms);
     for (;;) {
         bool old = false;
         while (next_line(d, old)) {

@@ -18,7 +18,7 @@
 
 namespace veld {
 
-enum class outcome { ok, refused, timeout, port_error, interrupted };
+enum class outcome { ok, refused, timeout, write_timeout, port_error, interrupted };
 
 constexpr std::size_t max_response_len = max_line_len;
 constexpr std::size_t max_info_lines = 8;
@@ -32,7 +32,8 @@ struct dialogue {
     link io;
     long timeout_ms;
     std::FILE *log;      // the transcript, or null
-    std::FILE *verbose;  // where unsolicited lines are shown, or null
+    int log_error;       // the system's error of a transcript write that failed, or 0
+    text_sink verbose;   // where unsolicited lines are shown (each message one piece), or put null
     const char *program;
     char pending[max_response_len];  // received, not yet a whole line
     std::size_t pending_len;

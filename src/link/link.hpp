@@ -15,9 +15,9 @@ struct link {
     // byte: the byte count, 0 on timeout, -1 on an error or hang-up, -2
     // when interrupted.
     long (*read)(void *context, char *buffer, std::size_t capacity, long timeout_ms);
-    // Writes all of data: 0 when done, -1 on an error or hang-up, -2 when
-    // interrupted.
-    int (*write)(void *context, const char *data, std::size_t len);
+    // Writes all of data within timeout_ms: 0 when done, -1 on an error or
+    // hang-up, -2 when interrupted, -3 when the link took too little in time.
+    int (*write)(void *context, const char *data, std::size_t len, long timeout_ms);
     long long (*now_ms)(void *context);
 };
 

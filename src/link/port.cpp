@@ -14,6 +14,7 @@ bool port_refused(reason &why, port_fault fault, const char *device, long baud, 
         case port_fault::not_a_port:
             return fail(why, "%s is not a serial port: %s", device, detail);
         case port_fault::cannot_open:
+        case port_fault::gone:
             return fail(why, "cannot open %s: %s%s", device, detail,
                         permission ? " (is your user in the dialout group?)" : "");
         case port_fault::cannot_configure:

@@ -25,12 +25,14 @@ struct serial_port {
     HANDLE handle;
     DCB saved_state;
     COMMTIMEOUTS saved_timeouts;
+    long write_timeout_ms;  // as last set, 0 before the first write
 #else
     int fd;
     termios saved;
     char lock[512];  // the lock file made for the port, or empty
 #endif
     bool restore;  // the saved settings are to be put back
+    int fault;     // why the last port_open failed: a port_fault
 };
 
 // Opens device (a tty path, or COMn) at baud; false with the reason
@@ -43,22 +45,25 @@ bool port_open(serial_port &port, const char *device, long baud, bool rtscts, re
 // interrupted (see port_interrupted).
 long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeout_ms);
 
-// Writes all of data: 0 when done, -1 on an error or hang-up, -2 when
-// interrupted.
-int port_write(serial_port &port, const char *data, std::size_t len);
+// Writes all of data within timeout_ms: 0 when done, -1 on an error or
+// hang-up, -2 when interrupted, -3 when the port took too little in time
+// (flow control held, a stuck adapter).
+int port_write(serial_port &port, const char *data, std::size_t len, long timeout_ms);
 
 // Puts the previous settings back and closes the port.
 void port_close(serial_port &port);
 
 // Ctrl-C, SIGTERM (Ctrl-Break on Windows) end a wait in port_read and are
 // remembered here, so that the port is restored before the program ends.
+// SIGPIPE is ignored: a closed pipe is a write that fails, said as such.
 void port_catch_interrupts();
 bool port_interrupted();
 
 // For the two bodies: why a port could not be had, with the system's
 // detail, put into the words the programs print. permission: the system
 // refused access (a user not in the port's group).
-enum class port_fault { none, bad_rate, cannot_open, in_use, not_a_port, cannot_configure };
+// gone: the device is not there (any more); not_a_port: it is no terminal.
+enum class port_fault { none, bad_rate, cannot_open, gone, in_use, not_a_port, cannot_configure };
 bool port_refused(reason &why, port_fault fault, const char *device, long baud, const char *detail,
                   bool permission);
 

@@ -146,7 +146,7 @@ port_fault open_raw(serial_port &port, const char *device, long baud, bool rtsct
     port.fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port.fd < 0) {
         say_errno(detail);
-        return port_fault::cannot_open;
+        return errno == ENOENT ? port_fault::gone : port_fault::cannot_open;
     }
     if (!isatty(port.fd)) return fail(port, port_fault::not_a_port, detail);
     // Advisory, but it holds for root too, unlike TIOCEXCL.
@@ -204,6 +204,7 @@ bool port_open(serial_port &port, const char *device, long baud, bool rtscts, re
     port.lock[0] = '\0';
     open_detail detail{};
     const port_fault fault = open_raw(port, device, baud, rtscts, detail);
+    port.fault = static_cast<int>(fault);
     return fault == port_fault::none || port_refused(why, fault, device, baud, detail.text, detail.error == EACCES);
 }
 
@@ -217,27 +218,35 @@ long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeo
         if (slice <= 0) return 0;
         pollfd waiting{port.fd, POLLIN, 0};
         ready = poll(&waiting, 1, static_cast<int>(slice));
-        if (ready < 0) return errno == EINTR && interrupted ? -2 : (errno == EINTR ? 0 : -1);
+        if (ready < 0 && errno != EINTR) return -1;
+        if (ready < 0) ready = 0;  // another signal (a child's, a resize) cuts the slice short only
         waited += slice;
     }
-    const ssize_t n = read(port.fd, buffer, capacity);
-    if (n > 0) return static_cast<long>(n);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return interrupted ? -2 : 0;
-    return -1;  // an error, or the other end hung up
+    for (;;) {
+        const ssize_t n = read(port.fd, buffer, capacity);
+        if (n > 0) return static_cast<long>(n);
+        if (n < 0 && errno == EINTR && !interrupted) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return interrupted ? -2 : 0;
+        return -1;  // an error, or the other end hung up
+    }
 }
 
-int port_write(serial_port &port, const char *data, std::size_t len) {
-    while (len > 0) {
+int port_write(serial_port &port, const char *data, std::size_t len, long timeout_ms) {
+    // In slices, as port_read waits, and no longer than timeout_ms in all.
+    for (long waited = 0; len > 0;) {
         if (interrupted) return -2;
         const ssize_t n = write(port.fd, data, len);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            pollfd waiting{port.fd, POLLOUT, 0};
-            if (poll(&waiting, 1, 1000) < 0 && errno != EINTR) return -1;
+        if (n > 0) {
+            data += n;
+            len -= static_cast<std::size_t>(n);
             continue;
         }
-        if (n <= 0) return -1;
-        data += n;
-        len -= static_cast<std::size_t>(n);
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) return -1;
+        const long slice = timeout_ms - waited < 100 ? timeout_ms - waited : 100;
+        if (slice <= 0) return -3;
+        pollfd waiting{port.fd, POLLOUT, 0};
+        if (poll(&waiting, 1, static_cast<int>(slice)) < 0 && errno != EINTR) return -1;
+        waited += slice;
     }
     return 0;
 }
@@ -258,6 +267,7 @@ void port_catch_interrupts() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool port_interrupted() { return interrupted != 0; }

@@ -56,6 +56,7 @@ port_fault open_raw(serial_port &port, const char *device, long baud, bool rtsct
     if (port.handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         say(why, why_len, error);
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return port_fault::gone;
         return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
                    ? port_fault::in_use
                    : port_fault::cannot_open;
@@ -99,8 +100,10 @@ port_fault open_raw(serial_port &port, const char *device, long baud, bool rtsct
 bool port_open(serial_port &port, const char *device, long baud, bool rtscts, reason &why) {
     port.restore = false;
     port.handle = INVALID_HANDLE_VALUE;
+    port.write_timeout_ms = 0;
     char detail[256];
     const port_fault fault = open_raw(port, device, baud, rtscts, detail, sizeof detail);
+    port.fault = static_cast<int>(fault);
     return fault == port_fault::none || port_refused(why, fault, device, baud, detail, false);
 }
 
@@ -114,7 +117,7 @@ long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeo
         timeouts.ReadIntervalTimeout = MAXDWORD;
         timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
         timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(slice > 0 ? slice : 1);
-        timeouts.WriteTotalTimeoutConstant = 10000;
+        timeouts.WriteTotalTimeoutConstant = port.write_timeout_ms;
         DWORD n = 0;
         if (!SetCommTimeouts(port.handle, &timeouts) ||
             !ReadFile(port.handle, buffer, static_cast<DWORD>(capacity), &n, nullptr)) {
@@ -126,13 +129,21 @@ long port_read(serial_port &port, char *buffer, std::size_t capacity, long timeo
     }
 }
 
-int port_write(serial_port &port, const char *data, std::size_t len) {
+int port_write(serial_port &port, const char *data, std::size_t len, long timeout_ms) {
+    // The write's own deadline, whatever the last read set.
+    if (port.write_timeout_ms != timeout_ms) {
+        COMMTIMEOUTS timeouts{};
+        if (!GetCommTimeouts(port.handle, &timeouts)) return -1;
+        timeouts.WriteTotalTimeoutMultiplier = 0;
+        timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(timeout_ms > 0 ? timeout_ms : 1);
+        if (!SetCommTimeouts(port.handle, &timeouts)) return -1;
+        port.write_timeout_ms = timeout_ms;
+    }
     while (len > 0) {
         if (interrupted) return -2;
         DWORD n = 0;
-        if (!WriteFile(port.handle, data, static_cast<DWORD>(len), &n, nullptr) || n == 0) {
-            return interrupted ? -2 : -1;
-        }
+        if (!WriteFile(port.handle, data, static_cast<DWORD>(len), &n, nullptr)) return interrupted ? -2 : -1;
+        if (n == 0) return interrupted ? -2 : -3;  // the write timed out
         data += n;
         len -= n;
     }

@@ -13,8 +13,8 @@ long read_port(void *context, char *buffer, std::size_t capacity, long timeout_m
     return port_read(*static_cast<serial_port *>(context), buffer, capacity, timeout_ms);
 }
 
-int write_port(void *context, const char *data, std::size_t len) {
-    return port_write(*static_cast<serial_port *>(context), data, len);
+int write_port(void *context, const char *data, std::size_t len, long timeout_ms) {
+    return port_write(*static_cast<serial_port *>(context), data, len, timeout_ms);
 }
 
 long long steady_ms(void *) {
@@ -29,8 +29,10 @@ bool describe_outcome(session &s, outcome result, const char *what) {
         case outcome::refused:
             return fail(s.why, "the module refused %s: %.*s", what, static_cast<int>(s.d.line_len), s.d.line);
         case outcome::timeout:
-            return fail(s.why, "no final result code to %s within %.3g s", what,
+            return fail(s.why, "no final result code to %s within %.6g s", what,
                         s.settings.timeout_ms / 1000.0);
+        case outcome::write_timeout:
+            return fail(s.why, "timeout writing %s", what);
         case outcome::port_error:
             return fail(s.why, "%s failed (hung up?) during %s", s.device, what);
         case outcome::interrupted:
@@ -78,7 +80,7 @@ bool ask_identity(session &s, const char *command, const char *prefix, std::size
 }  // namespace
 
 bool session_open(session &s, const char *device, const port_settings &settings,
-                  std::FILE *log, std::FILE *verbose, const char *program) {
+                  std::FILE *log, const text_sink &verbose, const char *program) {
     s.device = device;
     s.open = port_open(s.port, device, settings.baud, settings.rtscts, s.why);
     if (!s.open) return false;
@@ -88,7 +90,7 @@ bool session_open(session &s, const char *device, const port_settings &settings,
 }
 
 void session_attach(session &s, const char *device, const link &io, const port_settings &settings,
-                    std::FILE *log, std::FILE *verbose, const char *program) {
+                    std::FILE *log, const text_sink &verbose, const char *program) {
     s.device = device;
     s.settings = settings;
     s.open = false;

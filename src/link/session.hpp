@@ -33,15 +33,16 @@ struct session {
     reason why;
 };
 
-// Opens device; the transcript goes to log and what the module says besides
-// its answers to verbose (either may be null). False, with the reason, when
+// Opens device; the transcript goes to log (or nowhere when null) and what
+// the module says besides its answers, escaped, to verbose (or nowhere when
+// its put is null). False, with the reason, when
 // it cannot be had.
 bool session_open(session &s, const char *device, const port_settings &settings,
-                  std::FILE *log, std::FILE *verbose, const char *program);
+                  std::FILE *log, const text_sink &verbose, const char *program);
 
 // The same over a link of the caller's, which stays the caller's.
 void session_attach(session &s, const char *device, const link &io, const port_settings &settings,
-                    std::FILE *log, std::FILE *verbose, const char *program);
+                    std::FILE *log, const text_sink &verbose, const char *program);
 
 // Probes until the module answers OK; false with the reason ("no answer
 // from DEVICE", ...), and no_answer set when the module said nothing at all.

@@ -14,6 +14,7 @@
 #include "program.hpp"
 #include "settings.hpp"
 #include "station.hpp"
+#include "watch.hpp"
 
 namespace {
 
@@ -40,8 +41,9 @@ const char usage_tail[] =
     "  --quiet            print only the result lines and errors\n"
     "  --verbose          show what each module says besides its answers\n"
     "  --help             print this text\n"
-    "Exit status: 0 no module failed, 1 a module failed or a batch was\n"
-    "interrupted, 2 a usage or settings error.\n";
+    "Exit status: 0 no module failed, 1 a module failed or was interrupted,\n"
+    "2 a usage or settings error, 3 a record (a result line, a report object,\n"
+    "a transcript) could not be written; 3 goes before 1.\n";
 
 constexpr std::size_t max_devices = 256;
 constexpr std::size_t max_patterns = 16;
@@ -86,6 +88,40 @@ int read_veldconf_options(int argc, char *argv[], tool_settings &tool) {
     if (!check_needed_settings(named, missing)) {
         std::fprintf(stderr, "%s: %s\n", program, missing.text);
         return 2;
+    }
+    return -1;
+}
+
+// The longest name the format makes (a 15-digit IMEI and IMSI) must make
+// a configuration veldconf takes: found before any port is opened, not on
+// each module.
+int check_longest_name(const char *format, const tool_settings &tool) {
+    veld::identity longest{};
+    std::memset(longest.imei, '9', veld::imei_digits);
+    std::memset(longest.imsi, '9', veld::max_imsi_digits);
+    static char name[veld::max_text_len + 1];
+    const std::size_t len = veld::make_name(format, longest, name, veld::max_text_len);
+    veld::reason refusal;
+    if (len > veld::max_text_len) {
+        veld::fail(refusal, "NAME exceed.");
+    } else {
+        name[len] = '\0';
+        tool_settings settings = tool;
+        if (store_tool_option('n', name, settings, refusal)) return -1;
+    }
+    return veld::usage_error(program, "--name: its longest name (%zu bytes) is refused: %s", len, refusal.text);
+}
+
+// Two words for one port would give it two jobs at once.
+int check_distinct(char *const devices[], std::size_t count) {
+    std::vector<std::string> seen(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        seen[i] = veld::device_identity(devices[i]);
+        for (std::size_t j = 0; j < i && !seen[i].empty(); ++j) {
+            if (seen[j] == seen[i]) {
+                return veld::usage_error(program, "%s and %s are the same port", devices[j], devices[i]);
+            }
+        }
     }
     return -1;
 }
@@ -160,15 +196,18 @@ int read_command_line(int argc, char *argv[], command_line &line) {
     if (!o.watch && o.device_count == 0) return veld::usage_error(program, "no DEVICE given");
     if (o.device_count > max_devices) return veld::usage_error(program, "more than 256 devices");
     // veldconf's words, with its program name where the -- stood.
+    if (int status = check_distinct(o.devices, o.device_count); status >= 0) return status;
     static char veldconf_name[] = "veldconf";
     argv[split] = veldconf_name;
-    return read_veldconf_options(argc - split, argv + split, o.tool);
+    if (int status = read_veldconf_options(argc - split, argv + split, o.tool); status >= 0) return status;
+    return check_longest_name(o.name, o.tool);
 }
 
 // The report and the transcripts' folder must take what the run writes.
 int open_records(const command_line &line, veld::station &st) {
-    if (line.report != nullptr && (st.report = std::fopen(line.report, "ab")) == nullptr) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, line.report, std::strerror(errno));
+    veld::reason why;
+    if (line.report != nullptr && !(st.reporting = veld::record_open(st.report, line.report, why))) {
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, line.report, why.text);
         return 2;
     }
     const char *log_dir = line.station.log_dir;
@@ -202,10 +241,6 @@ int main(int argc, char *argv[]) {
     if ((status = open_records(line, st)) >= 0) return status;
     veld::port_catch_interrupts();
     veld::run_station(st);
-    if (st.report != nullptr && std::fclose(st.report) != 0) {
-        std::fprintf(stderr, "%s: the report %s is incomplete\n", program, line.report);
-        return 1;
-    }
-    const bool interrupted_batch = !o.watch && !st.counts.interruptions.empty();
-    return st.counts.failed > 0 || interrupted_batch ? 1 : 0;
+    if (st.reporting) veld::record_close(st.report);
+    return veld::station_status(st);
 }

@@ -32,7 +32,8 @@ const char usage_tail[] =
     "  --ep-name          print the module's IMEI;IMSI (AT+CGSN, AT+CIMI)\n"
     "  --help             print this text\n"
     "Exit status: 0 all acknowledged, 1 refused, no answer, timeout or port\n"
-    "error, 2 a usage or input error.\n";
+    "error, 2 a usage or input error, 3 the output or the transcript could\n"
+    "not be written (the module's result aside).\n";
 
 constexpr char bar[] = "##############################";
 constexpr std::size_t bar_width = sizeof bar - 1;
@@ -105,7 +106,10 @@ void show_progress(std::size_t done, std::size_t total) {
 // The reason a run ended, on standard error; with a configuration, how far
 // it had come. Returns the exit status.
 int report_failure(const veld::session &session, std::size_t acknowledged, std::size_t total) {
-    std::fprintf(stderr, "%s: %s\n", program, session.why.text);
+    // The reason may hold the module's words: never raw to a terminal.
+    std::fprintf(stderr, "%s: ", program);
+    veld::write_field(stderr, session.why.text, std::strlen(session.why.text));
+    std::fputc('\n', stderr);
     if (total > 0) {
         std::fprintf(stderr, "%s: the module acknowledged %zu of %zu lines; nothing more was sent\n",
                      program, acknowledged, total);
@@ -139,20 +143,39 @@ int print_ep_name(veld::session &session) {
     veld::identity id;
     if (!veld::session_identity(session, id)) return report_failure(session, 0, 0);
     std::printf("%s;%s\n", id.imei, id.imsi);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return 0;  // whether it was written, main says
 }
+
+int log_error = 0;  // of the transcript's writes, as the conversation saw them
 
 int converse(const settings &s, const veld::framing &f, std::FILE *log) {
     static veld::session session;
     if (!veld::session_open(session, s.device, s.port, log,
-                            s.verbose ? stderr : nullptr, program)) {
+                            s.verbose ? veld::file_sink(stderr) : veld::text_sink{}, program)) {
         return report_failure(session, 0, 0);
     }
     bool no_answer = false;
     int status = veld::session_wake(session, no_answer) ? 0 : report_failure(session, 0, 0);
     if (status == 0) status = s.ep_name ? print_ep_name(session) : send_lines(session, s, f);
     veld::session_close(session);
+    log_error = session.d.log_error;
     return status;
+}
+
+// What the run wrote that was lost, said where it still can be; true when
+// anything was.
+bool record_lost(const settings &s, std::FILE *log) {
+    bool lost = false;
+    if (log != nullptr && (std::fclose(log) != 0 || log_error != 0)) {
+        std::fprintf(stderr, "%s: the transcript %s is incomplete: %s\n", program, s.log,
+                     std::strerror(log_error != 0 ? log_error : errno));
+        lost = true;
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "%s: standard output could not be written: %s\n", program, std::strerror(errno));
+        lost = true;
+    }
+    return lost || std::fflush(stderr) != 0 || std::ferror(stderr);
 }
 
 }  // namespace
@@ -172,9 +195,6 @@ int main(int argc, char *argv[]) {
     }
     veld::port_catch_interrupts();
     const int status = converse(s, f, log);
-    if (log != nullptr && std::fclose(log) != 0) {
-        std::fprintf(stderr, "%s: the transcript %s is incomplete\n", program, s.log);
-        return status == 0 ? 1 : status;
-    }
-    return status;
+    // A record lost is told apart from a module that failed.
+    return record_lost(s, log) ? 3 : status;
 }

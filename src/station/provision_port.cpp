@@ -1,29 +1,17 @@
 #include "provision_port.hpp"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "names.hpp"
+#include "record_file.hpp"
 #include "timestamp.hpp"
 
 namespace veld {
 
 namespace {
-
-// The transcript's file while the module is not yet known; named after it
-// at the end.
-std::FILE *open_transcript(const station &st, std::size_t job, char *path, std::size_t len) {
-    if (st.opts.log_dir == nullptr) return nullptr;
-    std::snprintf(path, len, "%s/.veldconf-provision.%zu.partial", st.opts.log_dir, job);
-    return std::fopen(path, "wb");
-}
-
-bool exists(const char *path) {
-    std::FILE *f = std::fopen(path, "rb");
-    if (f != nullptr) std::fclose(f);
-    return f != nullptr;
-}
 
 const char *base_name(const char *path) {
     const char *base = path;
@@ -33,16 +21,18 @@ const char *base_name(const char *path) {
     return base;
 }
 
-// IMEI.log, IMEI.2.log, ...: the first that is free. Called with st.lock
-// held, so two jobs never take one name.
-void name_transcript(const station &st, const char *partial, const port_record &r) {
+// IMEI.log, IMEI.2.log, ...: the first that is free, taken without
+// replacing a file another station made meanwhile.
+bool name_transcript(const station &st, const char *partial, const port_record &r, reason &why) {
     const char *stem = r.imei_known ? r.id.imei : base_name(r.device.c_str());
     char path[1024];
     std::snprintf(path, sizeof path, "%s/%s.log", st.opts.log_dir, stem);
-    for (int n = 2; exists(path); ++n) {
+    for (int n = 2;; ++n) {
+        bool exists = false;
+        if (take_name(partial, path, exists, why)) return true;
+        if (!exists) return false;
         std::snprintf(path, sizeof path, "%s/%s.%d.log", st.opts.log_dir, stem, n);
     }
-    std::rename(partial, path);
 }
 
 // Builds the module's configuration, as veldconf would for its name, and
@@ -66,8 +56,39 @@ bool build_configuration(const station &st, job_room &room, port_record &r) {
     return true;
 }
 
+// The module is the same module as long as its IMEI and IMSI are.
+std::string module_of(const identity &id) { return std::string(id.imei) + ";" + id.imsi; }
+
+// Whether the module is this port's to configure: held by no other port.
+// Takes st.lock.
+bool claim_module(station &st, std::size_t index, port_record &r) {
+    std::lock_guard<std::mutex> hold(st.lock);
+    const long other = schedule_module(st.ports, index, module_of(r.id));
+    if (other < 0) return true;
+    r.what = result::skipped;
+    return fail(r.why, "same module as %s", st.ports.ports[static_cast<std::size_t>(other)].path.c_str());
+}
+
+// Whether the name made for the module is its own: given to no other
+// module in this run. Takes st.lock.
+bool claim_name(station &st, const job_room &room, port_record &r) {
+    std::lock_guard<std::mutex> hold(st.lock);
+    if (give_name(st.names, std::string(room.name, r.endpoint_len), module_of(r.id), r.device, r.why)) return true;
+    r.what = result::failed;
+    return false;
+}
+
+void note_line(const void *context, std::size_t, std::size_t) {
+    *static_cast<bool *>(const_cast<void *>(context)) = true;
+}
+
 // A conversation that ended early ended so because of Ctrl-C, or failed.
-result failure() { return port_interrupted() ? result::interrupted : result::failed; }
+// In a watch, Ctrl-C is how the station stops: a module that has had no
+// line of its configuration is passed over.
+result failure(const station &st, bool lines_begun) {
+    if (!port_interrupted()) return result::failed;
+    return st.opts.watch && !lines_begun ? result::passed_over : result::interrupted;
+}
 
 void take_reason(port_record &r, const session &conversation) { r.why = conversation.why; }
 
@@ -77,28 +98,32 @@ void converse(station &st, job_room &room, std::size_t index, port_record &r) {
     session &conversation = room.conversation;
     bool no_answer = false;
     if (!session_wake(conversation, no_answer)) {
-        r.what = no_answer && st.opts.watch ? result::passed_over : failure();
+        r.what = no_answer && st.opts.watch ? result::passed_over : failure(st, false);
         take_reason(r, conversation);
     } else if (!session_identity(conversation, r.id)) {
-        r.what = failure();
+        r.what = failure(st, false);
         take_reason(r, conversation);
     }
     r.imei_known = r.id.imei[0] != '\0';
     r.imsi_known = r.id.imsi[0] != '\0';
-    if (r.what == result::configured && r.imei_known) {
-        std::lock_guard<std::mutex> hold(st.lock);
-        const long other = schedule_module(st.ports, index, r.id.imei);
-        if (other >= 0) {
-            r.what = result::skipped;
-            fail(r.why, "same module as %s", st.ports.ports[static_cast<std::size_t>(other)].path.c_str());
-        }
+    if (r.what != result::configured || !claim_module(st, index, r)) return;
+    if (!build_configuration(st, room, r)) {
+        r.what = result::failed;
+        return;
     }
-    if (r.what == result::configured && !build_configuration(st, room, r)) r.what = result::failed;
-    if (r.what == result::configured &&
-        !session_send(conversation, room.lines, r.acknowledged, nullptr, nullptr)) {
-        r.what = failure();
+    if (!claim_name(st, room, r)) return;
+    bool lines_begun = false;
+    if (!session_send(conversation, room.lines, r.acknowledged, note_line, &lines_begun)) {
+        r.what = failure(st, lines_begun);
         take_reason(r, conversation);
     }
+}
+
+// In a watch, a path that is no serial port (a file, a link to nothing)
+// or that went before it was opened is no module.
+bool no_module_there(const station &st, const session &conversation) {
+    const auto fault = static_cast<port_fault>(conversation.port.fault);
+    return st.opts.watch && (fault == port_fault::gone || fault == port_fault::not_a_port);
 }
 
 }  // namespace
@@ -110,26 +135,41 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
     r.device = device;
     r.started_ms = wall_clock_ms();
     const auto start = std::chrono::steady_clock::now();
-    char partial[1024];
-    std::FILE *log = open_transcript(st, job, partial, sizeof partial);
-    bool kept_transcript = log != nullptr;
-    if (!session_open(room.conversation, r.device.c_str(), st.opts.port, log,
-                      st.opts.verbose ? stderr : nullptr, st.opts.program)) {
-        r.what = failure();
-        take_reason(r, room.conversation);
+    char partial[1024] = "";
+    std::FILE *log = nullptr;
+    if (st.opts.log_dir != nullptr) {
+        working_name(st.opts.log_dir, job, partial, sizeof partial);
+        log = std::fopen(partial, "wb");
+        if (log == nullptr) {
+            r.transcript_lost = true;
+            fail(r.transcript_fault, "%s", std::strerror(errno));
+        }
+    }
+    session &conversation = room.conversation;
+    const text_sink verbose = st.opts.verbose ? verbose_sink(st) : text_sink{};
+    conversation.d.log_error = 0;
+    if (!session_open(conversation, r.device.c_str(), st.opts.port, log, verbose, st.opts.program)) {
+        r.what = no_module_there(st, conversation) ? result::passed_over : failure(st, false);
+        take_reason(r, conversation);
     } else {
         converse(st, room, index, r);
-        session_close(room.conversation);
+        session_close(conversation);
     }
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (log != nullptr && std::fclose(log) != 0 && r.what == result::configured) {
-        r.what = result::failed;
-        fail(r.why, "the transcript could not be written");
+    const bool kept = r.what != result::skipped && r.what != result::passed_over;
+    if (log != nullptr) {
+        const int write_error = conversation.d.log_error;
+        const bool closed = std::fclose(log) == 0;
+        if (!kept) {
+            std::remove(partial);
+        } else if (write_error != 0 || !closed) {
+            r.transcript_lost = true;
+            fail(r.transcript_fault, "%s", std::strerror(write_error != 0 ? write_error : errno));
+        } else if (!name_transcript(st, partial, r, r.transcript_fault)) {
+            r.transcript_lost = true;
+        }
     }
-    kept_transcript = kept_transcript && r.what != result::skipped && r.what != result::passed_over;
     std::lock_guard<std::mutex> hold(st.lock);
-    if (kept_transcript) name_transcript(st, partial, r);
-    else if (log != nullptr) std::remove(partial);
     schedule_done(st.ports, index, r.what == result::configured || r.what == result::skipped);
     publish(st, r);
 }

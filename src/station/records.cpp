@@ -19,24 +19,30 @@ const char *result_name(result r) {
     return "";
 }
 
-void write_result_line(std::FILE *out, const port_record &r) {
-    write_field(out, r.device.data(), r.device.size());
-    std::fputc('\t', out);
-    if (r.imei_known) std::fputs(r.id.imei, out);
-    else std::fputc('-', out);
-    std::fprintf(out, "\t%s\t%zu/", result_name(r.what), r.acknowledged);
-    if (r.config != nullptr) std::fprintf(out, "%zu", r.lines);
-    else std::fputc('-', out);
-    std::fprintf(out, "\t%.1f\t", r.seconds);
-    write_field(out, r.why.text, std::strlen(r.why.text));
-    std::fputc('\n', out);
-}
-
 namespace {
 
 void append(void *context, const char *text, std::size_t len) {
     static_cast<std::string *>(context)->append(text, len);
 }
+
+}  // namespace
+
+void format_result_line(const port_record &r, std::string &out) {
+    const text_sink to{append, &out};
+    write_field(to, r.device.data(), r.device.size());
+    out += '\t';
+    out += r.imei_known ? r.id.imei : "-";
+    char numbers[128];
+    std::snprintf(numbers, sizeof numbers, "\t%s\t%zu/", result_name(r.what), r.acknowledged);
+    out += numbers;
+    if (r.config != nullptr) std::snprintf(numbers, sizeof numbers, "%zu\t%.1f\t", r.lines, r.seconds);
+    else std::snprintf(numbers, sizeof numbers, "-\t%.1f\t", r.seconds);
+    out += numbers;
+    write_field(to, r.why.text, std::strlen(r.why.text));
+    out += '\n';
+}
+
+namespace {
 
 // "KEY": "TEXT", or "KEY": null, and ", ".
 void put_member(std::string &out, const char *key, const char *text, std::size_t len, bool known) {
@@ -84,18 +90,27 @@ void note(std::string &list, const std::string &device, const char *why) {
 
 void count_result(tally &t, const port_record &r) {
     ++t.done;
-    if (r.what == result::configured) ++t.configured, ++t.counted;
+    if (r.what == result::configured) ++t.configured;
     if (r.what == result::failed) {
-        ++t.failed, ++t.counted;
+        ++t.failed;
         note(t.failures, r.device, r.why.text);
     }
-    if (r.what == result::interrupted) note(t.interruptions, r.device, nullptr);
+    if (r.what == result::interrupted) {
+        ++t.interrupted;
+        note(t.interruptions, r.device, nullptr);
+    }
 }
 
 void write_summary(std::FILE *out, const tally &t) {
-    std::fprintf(out, "configured %zu of %zu modules", t.configured, t.counted);
-    if (t.failed > 0) std::fprintf(out, "; failed: %s", t.failures.c_str());
-    if (!t.interruptions.empty()) std::fprintf(out, "; interrupted: %s", t.interruptions.c_str());
+    std::fprintf(out, "configured %zu of %zu modules", t.configured, t.configured + t.failed + t.interrupted);
+    if (t.failed > 0) {
+        std::fputs("; failed: ", out);
+        write_field(out, t.failures.data(), t.failures.size());
+    }
+    if (t.interrupted > 0) {
+        std::fputs("; interrupted: ", out);
+        write_field(out, t.interruptions.data(), t.interruptions.size());
+    }
     std::fputc('\n', out);
 }
 

@@ -32,24 +32,29 @@ struct port_record {
     reason why;  // empty when configured
     long long started_ms;
     double seconds;
+    bool transcript_lost;
+    reason transcript_fault;  // why, when lost
 };
 
-// DEVICE, IMEI, RESULT, ACKNOWLEDGED/TOTAL, SECONDS, REASON, and a line end.
-void write_result_line(std::FILE *out, const port_record &r);
+// DEVICE, IMEI, RESULT, ACKNOWLEDGED/TOTAL, SECONDS, REASON, and a line end,
+// appended to out.
+void format_result_line(const port_record &r, std::string &out);
 
 // The report object, one line of JSON Lines, appended to out.
 void format_report_object(const port_record &r, std::string &out);
 
 // The counts and lists of the summary.
 struct tally {
-    std::size_t done, failed, configured, counted;
+    std::size_t done, failed, configured, interrupted;
     std::string failures;       // "DEVICE (reason), ..."
     std::string interruptions;  // "DEVICE, ..."
 };
 
 void count_result(tally &t, const port_record &r);
 
-// "configured N of M modules; failed: ...; interrupted: ..." and a line end.
+// "configured N of M modules; failed: ...; interrupted: ..." and a line end,
+// M the modules configured, failed or interrupted, what the modules said
+// escaped.
 void write_summary(std::FILE *out, const tally &t);
 
 }  // namespace veld

@@ -1,64 +1,88 @@
 #include "scheduler.hpp"
 
-#include <cstdio>
-#include <cstring>
-
 namespace veld {
 
 namespace {
 
-port_entry &add_port(scheduler &s, const std::string &path) {
-    s.ports.push_back(port_entry{path, true, true, false, {}});
-    return s.ports.back();
+void add_port(scheduler &s, const listed_port &port) {
+    const port_entry entry{port.path, port.device, true, true, true, false, false, false, {}};
+    for (port_entry &p : s.ports) {
+        if (!p.used && !p.busy) {
+            p = entry;
+            return;
+        }
+    }
+    s.ports.push_back(entry);
+}
+
+port_entry *find_path(scheduler &s, const std::string &path) {
+    for (port_entry &p : s.ports) {
+        if (p.used && p.path == path) return &p;
+    }
+    return nullptr;
+}
+
+// Another present port that leads to the same device.
+bool alias(const scheduler &s, const listed_port &port) {
+    if (port.device.empty()) return false;
+    for (const port_entry &p : s.ports) {
+        if (p.used && p.present && p.device == port.device && p.path != port.path) return true;
+    }
+    return false;
+}
+
+void come_back(port_entry &p) {
+    p.present = true;
+    p.module.clear();  // a new port as far as we know
+    if (p.busy) p.back = true;
+    else p.queued = true;
+}
+
+void go(port_entry &p) {
+    p.present = false;
+    p.queued = false;
+    p.back = false;
+    if (!p.busy) p.used = false;  // its module is forgotten with it
 }
 
 }  // namespace
 
 void schedule_batch(scheduler &s, char *const devices[], std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) add_port(s, devices[i]);
+    for (std::size_t i = 0; i < count; ++i) add_port(s, {devices[i], {}});
     s.watching = false;
 }
 
 void schedule_watch(scheduler &s) { s.watching = true; }
 
-void schedule_listing(scheduler &s, const std::vector<std::string> &listed) {
-    std::vector<bool> seen(s.ports.size(), false);
-    for (const std::string &path : listed) {
-        std::size_t i = 0;
-        while (i < s.ports.size() && s.ports[i].path != path) ++i;
-        if (i == s.ports.size()) {
-            add_port(s, path);
-            seen.push_back(true);
-            continue;
-        }
-        seen[i] = true;
-        port_entry &p = s.ports[i];
-        if (!p.present) {  // back again: a new port as far as we know
-            p.present = true;
-            p.queued = true;
-            p.imei[0] = '\0';
-        }
+void schedule_listing(scheduler &s, const std::vector<listed_port> &listed) {
+    // What went first, so that a path to a device left by another is taken.
+    for (port_entry &p : s.ports) {
+        bool listed_now = false;
+        for (const listed_port &port : listed) listed_now = listed_now || port.path == p.path;
+        if (p.used && p.present && !listed_now) go(p);
     }
-    for (std::size_t i = 0; i < s.ports.size(); ++i) {
-        port_entry &p = s.ports[i];
-        if (seen[i] || !p.present) continue;
-        p.present = false;  // its module is forgotten once all its ports are gone
-        p.queued = false;
-        if (!p.busy) p.imei[0] = '\0';
+    for (const listed_port &port : listed) {
+        port_entry *p = find_path(s, port.path);
+        if (p == nullptr && !alias(s, port)) add_port(s, port);
+        else if (p != nullptr && !p->present) come_back(*p);
     }
 }
 
-void schedule_interrupt(scheduler &s) { s.interrupted = true; }
+void schedule_halt(scheduler &s) {
+    s.halted = true;
+    for (port_entry &p : s.ports) p.queued = false;
+}
 
 void schedule_stop(scheduler &s) { s.watching = false; }
 
 next_step schedule_next(scheduler &s, std::size_t &index) {
-    if (s.interrupted) return next_step::stop;
+    if (s.halted) return next_step::stop;
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
         port_entry &p = s.ports[i];
         if (!p.queued) continue;
         p.queued = false;
         p.busy = true;
+        p.started = true;
         ++s.running;
         index = i;
         return next_step::take;
@@ -66,12 +90,11 @@ next_step schedule_next(scheduler &s, std::size_t &index) {
     return s.watching ? next_step::wait : next_step::stop;
 }
 
-long schedule_module(scheduler &s, std::size_t index, const char *imei) {
-    port_entry &mine = s.ports[index];
-    std::snprintf(mine.imei, sizeof mine.imei, "%s", imei);
+long schedule_module(scheduler &s, std::size_t index, const std::string &module) {
+    s.ports[index].module = module;
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
         const port_entry &other = s.ports[i];
-        if (i != index && other.present && std::strcmp(other.imei, imei) == 0) return static_cast<long>(i);
+        if (i != index && other.used && other.present && other.module == module) return static_cast<long>(i);
     }
     return -1;
 }
@@ -79,9 +102,24 @@ long schedule_module(scheduler &s, std::size_t index, const char *imei) {
 void schedule_done(scheduler &s, std::size_t index, bool kept) {
     port_entry &p = s.ports[index];
     // A module that was not configured may still be, through another port.
-    if (!kept) p.imei[0] = '\0';
+    if (!kept) p.module.clear();
     p.busy = false;
     --s.running;
+    if (!p.present) {
+        p.used = false;
+    } else if (p.back) {
+        p.back = false;
+        p.module.clear();
+        p.queued = !s.halted;
+    }
+}
+
+std::vector<std::size_t> schedule_given_up(const scheduler &s) {
+    std::vector<std::size_t> given_up;
+    for (std::size_t i = 0; i < s.ports.size(); ++i) {
+        if (s.ports[i].used && !s.ports[i].started) given_up.push_back(i);
+    }
+    return given_up;
 }
 
 }  // namespace veld

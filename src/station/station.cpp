@@ -1,10 +1,13 @@
 #include "station.hpp"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
 #include "provision_port.hpp"
+#include "timestamp.hpp"
 #include "watch.hpp"
 
 namespace veld {
@@ -27,11 +30,16 @@ void show_status(station &st) {
     st.status_shown = true;
 }
 
+// Ctrl-C, or a record that cannot be written: no port is opened any more.
+void halt_if_asked(station &st) {
+    if (port_interrupted() || st.lost > 0) schedule_halt(st.ports);
+}
+
 // One job: takes queued ports until there will be none.
 void job(station &st, std::size_t number, job_room &room) {
     std::unique_lock<std::mutex> hold(st.lock);
     for (;;) {
-        if (port_interrupted()) schedule_interrupt(st.ports);
+        halt_if_asked(st);
         std::size_t index = 0;
         const next_step step = schedule_next(st.ports, index);
         if (step == next_step::stop) return;
@@ -47,12 +55,14 @@ void job(station &st, std::size_t number, job_room &room) {
     }
 }
 
-// Notices ports that appear and go, until Ctrl-C.
+// Notices ports that appear and go, until Ctrl-C or a record lost.
 void watch(station &st) {
-    while (!port_interrupted()) {
-        const std::vector<std::string> listed = list_ports(st.opts.patterns);
+    for (;;) {
+        const std::vector<listed_port> listed = list_ports(st.opts.patterns);
         {
             std::lock_guard<std::mutex> hold(st.lock);
+            halt_if_asked(st);
+            if (st.ports.halted) break;
             schedule_listing(st.ports, listed);
         }
         st.work.notify_all();
@@ -67,25 +77,80 @@ std::size_t job_count(const station_options &o) {
     return jobs > max_jobs ? max_jobs : jobs;
 }
 
+void append_to(void *text, const char *piece, std::size_t len) {
+    static_cast<std::string *>(text)->append(piece, len);
+}
+
+// "WHAT lost DEVICE (RESULT): WHY" on standard error; the station halts.
+void lost(station &st, const char *what, const port_record &r, const char *why) {
+    std::string text = what;
+    text += " lost ";
+    write_field({append_to, &text}, r.device.data(), r.device.size());
+    text.append(" (").append(result_name(r.what)).append("): ").append(why).append("\n");
+    say(st, text.data(), text.size());
+    ++st.lost;
+    schedule_halt(st.ports);
+}
+
+bool write_stdout(const std::string &text) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+    if (!written) std::clearerr(stdout);  // the next line is tried on its own
+    return written;
+}
+
+// A batch's port that no job took, given up: interrupted by Ctrl-C, or not
+// opened because the record cannot be written.
+void give_up(station &st, std::size_t index) {
+    port_record r{};
+    r.device = st.ports.ports[index].path;
+    r.started_ms = wall_clock_ms();
+    if (st.lost > 0) {
+        r.what = result::failed;
+        fail(r.why, "not started: the record cannot be written");
+    } else {
+        r.what = result::interrupted;
+        fail(r.why, "not started");
+    }
+    publish(st, r);
+}
+
+void put_verbose(void *context, const char *text, std::size_t len) {
+    station &st = *static_cast<station *>(context);
+    std::lock_guard<std::mutex> hold(st.lock);
+    say(st, text, len);
+}
+
 }  // namespace
+
+void say(station &st, const char *text, std::size_t len) {
+    clear_status(st);
+    std::fwrite(text, 1, len, stderr);
+    show_status(st);
+}
+
+text_sink verbose_sink(station &st) { return {put_verbose, &st}; }
 
 void publish(station &st, const port_record &r) {
     if (r.what == result::passed_over) {
-        if (st.opts.verbose) {
-            clear_status(st);
-            std::fprintf(stderr, "%s: passed over %s: %s\n", st.opts.program, r.device.c_str(), r.why.text);
-        }
+        if (!st.opts.verbose) return;
+        std::string text = st.opts.program;
+        text += ": passed over " + r.device + ": ";
+        write_field({append_to, &text}, r.why.text, std::strlen(r.why.text));
+        text += '\n';
+        say(st, text.data(), text.size());
         return;
     }
     clear_status(st);
-    write_result_line(stdout, r);
-    std::fflush(stdout);
-    if (st.report != nullptr) {
+    std::string line;
+    format_result_line(r, line);
+    if (!write_stdout(line)) lost(st, "standard output", r, std::strerror(errno != 0 ? errno : EIO));
+    reason why;
+    if (st.reporting) {
         std::string object;
         format_report_object(r, object);
-        std::fwrite(object.data(), 1, object.size(), st.report);
-        std::fflush(st.report);  // what is done must survive a crash or a Ctrl-C
+        if (!record_append(st.report, object.data(), object.size(), why)) lost(st, "the report", r, why.text);
     }
+    if (r.transcript_lost) lost(st, "the transcript", r, r.transcript_fault.text);
     count_result(st.counts, r);
     show_status(st);
 }
@@ -96,13 +161,34 @@ void run_station(station &st) {
     const std::size_t jobs = job_count(st.opts);
     std::unique_ptr<job_room[]> rooms(new job_room[jobs]);
     std::vector<std::thread> workers;
-    for (std::size_t i = 0; i < jobs; ++i) workers.emplace_back(job, std::ref(st), i, std::ref(rooms[i]));
+    for (std::size_t i = 0; i < jobs; ++i) {
+        try {
+            workers.emplace_back(job, std::ref(st), i, std::ref(rooms[i]));
+        } catch (const std::system_error &) {
+            break;  // the jobs that started take every port
+        }
+    }
+    if (workers.empty()) {
+        std::fprintf(stderr, "%s: cannot start a job: %s\n", st.opts.program, std::strerror(errno));
+        st.no_job = true;
+        return;
+    }
     if (st.opts.watch) watch(st);
     st.work.notify_all();
     for (std::thread &worker : workers) worker.join();
+    std::lock_guard<std::mutex> hold(st.lock);
+    halt_if_asked(st);
+    if (!st.opts.watch) {
+        for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
+    }
     clear_status(st);
-    if (st.opts.quiet && st.counts.failed == 0 && st.counts.interruptions.empty()) return;
+    if (st.opts.quiet && st.counts.failed == 0 && st.counts.interrupted == 0) return;
     write_summary(stderr, st.counts);
+}
+
+int station_status(const station &st) {
+    if (st.lost > 0) return 3;
+    return st.no_job || st.counts.failed > 0 || st.counts.interrupted > 0 ? 1 : 0;
 }
 
 }  // namespace veld

@@ -10,7 +10,9 @@
 #include <mutex>
 #include <vector>
 
+#include "names.hpp"
 #include "port_settings.hpp"
+#include "record_file.hpp"
 #include "records.hpp"
 #include "scheduler.hpp"
 #include "settings.hpp"
@@ -37,20 +39,37 @@ struct station_options {
 
 struct station {
     station_options opts;
-    std::FILE *report;  // or null
-    std::mutex lock;    // everything below, and the output
+    record_file report;
+    bool reporting;   // report is open
+    std::mutex lock;  // everything below, and standard error
     std::condition_variable work;
     scheduler ports;
+    names_given names;
     tally counts;
+    std::size_t lost;  // records that could not be written
+    bool no_job;       // not one job could be started
     bool status_shown;
 };
 
-// Provisions the ports until they are done (a batch) or Ctrl-C (a watch);
-// the summary goes to standard error.
+// Provisions the ports until they are done (a batch) or Ctrl-C (a watch),
+// or until the record cannot be written; a batch's ports not started then
+// get a record each. The summary goes to standard error.
 void run_station(station &st);
 
+// The program's exit status after run_station: 3 a record was lost, 1 a
+// module failed or was interrupted (or no job could start), else 0.
+int station_status(const station &st);
+
 // Writes one port's record: its line, its report object, the counts, the
-// status line. Called with st.lock held.
+// status line; a part that cannot be written is said on standard error,
+// and the station halts. Called with st.lock held.
 void publish(station &st, const port_record &r);
+
+// Shows text (whole lines) on standard error below the status line, which
+// it clears first and draws again after. Called with st.lock held.
+void say(station &st, const char *text, std::size_t len);
+
+// The same, for the conversations: takes st.lock itself.
+text_sink verbose_sink(station &st);
 
 }  // namespace veld

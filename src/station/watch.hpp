@@ -1,13 +1,21 @@
 // The serial ports present now, for a watch: the paths the patterns (globs)
 // match, by default /dev/ttyUSB* and /dev/ttyACM*; on Windows the COM ports
-// the system lists, patterns aside.
+// the system lists, patterns aside. Each with what tells its device from
+// another, so that two paths to one port are one port.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "scheduler.hpp"
+
 namespace veld {
 
-std::vector<std::string> list_ports(const std::vector<const char *> &patterns);
+std::vector<listed_port> list_ports(const std::vector<const char *> &patterns);
+
+// What tells the device at path from another: the device number of what
+// it leads to (on Windows the COM name, case aside); empty when it leads
+// to no device.
+std::string device_identity(const char *path);
 
 }  // namespace veld

@@ -24,6 +24,11 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   stderr: TEXT         expected standard error, appended line by line
   stdin: TEXT          the tool's standard input, appended line by line
   stdout-to: PATH      send standard output to PATH instead of a pipe
+  closed: STREAMS      stdout, stderr or both go to a pipe whose reading end
+                       is closed, as after '| head -n 1' (what they carry is
+                       then not compared)
+  junk: yes            the watched folder {watch} also holds a regular file,
+                       a link to nothing and a link to /dev/null
   status: N            expected exit status (default 0)
   not-on-windows: WHY  skipped with --windows, where it cannot hold
   stdin-veldconf: ARGS the standard input is what DIR/veldconf (--tools)
@@ -154,7 +159,8 @@ def parse(path):
                 block["env"][name] = val
             elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
-            elif key in ("stdout~", "stderr~", "stdout-to", "not-on-windows", "stdin-veldconf",
+            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "not-on-windows",
+                         "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
                          "modules", "appear", "report-consistent", "report-has", "at-once",
                          "replug", "logs"):
@@ -439,6 +445,11 @@ def run_case(case, command, prog, defines, options):
         modules, modules_held = (start_modules(case, work, defines, options)
                                  if "modules" in case else ([], []))
         befores = [m.settings() for m in modules]
+        if "junk" in case:
+            with open(os.path.join(defines["watch"], "port-file"), "w") as f:
+                f.write("not a port\n")
+            os.symlink(os.path.join(work, "nothing"), os.path.join(defines["watch"], "port-dangling"))
+            os.symlink("/dev/null", os.path.join(defines["watch"], "port-null"))
         if "appear" in case:
             appear(modules, defines["watch"], float(case["appear"]), case.get("replug"))
         if "module" in case:
@@ -519,12 +530,23 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     else:
         argv, executable = [c.encode() for c in command] + args, None
     sink = open(case["stdout-to"], "wb") if "stdout-to" in case else None
+    err_sink = None
+    closed = case.get("closed", "")
+    if closed in ("stdout", "both"):
+        read_end, sink = os.pipe()
+        os.close(read_end)
+    if closed in ("stderr", "both"):
+        read_end, err_sink = os.pipe()
+        os.close(read_end)
     problems = []
     try:
-        done = run_tool(argv, executable, env, stdin, sink, case.get("interrupt"), lock, problems)
+        done = run_tool(argv, executable, env, stdin, sink, err_sink, case.get("interrupt"), lock, problems)
     finally:
-        if sink:
-            sink.close()
+        for end in (sink, err_sink):
+            if isinstance(end, int):
+                os.close(end)
+            elif end:
+                end.close()
     out = done.stdout or b""
     if "stdout~" in case:
         pattern = decode(expand(case["stdout~"], defines))
@@ -534,7 +556,9 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
         want = decode(expand("".join(case["stdout"]), defines))
         if out != want:
             problems.append(f"stdout\n  got  {out[:600]!r}\n  want {want[:600]!r}")
-    if "stderr~" in case:
+    if err_sink is not None:
+        pass
+    elif "stderr~" in case:
         pattern = decode(expand(case["stderr~"], defines))
         if not re.fullmatch(pattern, done.stderr, re.DOTALL):
             problems.append(f"stderr {done.stderr[:300]!r} does not match {pattern[:300]!r}")
@@ -547,11 +571,11 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     return problems, out
 
 
-def run_tool(argv, executable, env, stdin, sink, interrupt, lock, problems):
+def run_tool(argv, executable, env, stdin, sink, err_sink, interrupt, lock, problems):
     """Runs the tool to its end; with interrupt, SIGINT after that many
     seconds, when the port's lock file must name the tool."""
     proc = subprocess.Popen(argv, executable=executable, env=env, stdin=subprocess.PIPE,
-                            stdout=sink or subprocess.PIPE, stderr=subprocess.PIPE)
+                            stdout=sink or subprocess.PIPE, stderr=err_sink or subprocess.PIPE)
     if interrupt is None:
         out, err = proc.communicate(stdin, timeout=60)
     else:
