@@ -164,10 +164,10 @@ def main():
                 os.close(master)
                 os.close(slave)
                 break
+            if module.stalls_after(command):  # before the answer, which the next line follows
+                termios.tcflow(slave, termios.TCOOFF)
             if lines is not None:
                 send(master, module.reply_bytes(lines), module)
-            if module.stalls_after(command):
-                termios.tcflow(slave, termios.TCOOFF)
     with open(record, "wb") as f:
         f.write(received)
     with open(record + ".times", "w") as f:

@@ -75,6 +75,7 @@ bool claim_name(station &st, const job_room &room, port_record &r) {
     std::lock_guard<std::mutex> hold(st.lock);
     if (give_name(st.names, std::string(room.name, r.endpoint_len), module_of(r.id), r.device, r.why)) return true;
     r.what = result::failed;
+    r.config = nullptr;  // nothing of it is sent
     return false;
 }
 

@@ -561,7 +561,7 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     elif "stderr~" in case:
         pattern = decode(expand(case["stderr~"], defines))
         if not re.fullmatch(pattern, done.stderr, re.DOTALL):
-            problems.append(f"stderr {done.stderr[:300]!r} does not match {pattern[:300]!r}")
+            problems.append(f"stderr {done.stderr[:3000]!r} does not match {pattern[:300]!r}")
     else:
         want_err = decode(expand("".join(case["stderr"]), defines))
         if done.stderr != want_err:
