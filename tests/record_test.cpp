@@ -5,7 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "names.hpp"
+#include "record_file.hpp"
 #include "text.hpp"
 #include "timestamp.hpp"
 
@@ -125,6 +128,82 @@ TEST(Record, UtcTimes) {
     EXPECT_STREQ(out, "2026-12-10T09:53:39.125Z");
     veld::format_utc(0, out, sizeof out);
     EXPECT_STREQ(out, "1970-01-01T00:00:00.000Z");
+}
+
+}  // namespace
+
+namespace {
+
+std::string read_file(const std::string &path) {
+    std::FILE *in = std::fopen(path.c_str(), "rb");
+    std::string text;
+    for (int c; in != nullptr && (c = std::fgetc(in)) != EOF;) text += static_cast<char>(c);
+    if (in != nullptr) std::fclose(in);
+    return text;
+}
+
+void write_file(const std::string &path, const std::string &text) {
+    std::FILE *out = std::fopen(path.c_str(), "wb");
+    std::fputs(text.c_str(), out);
+    std::fclose(out);
+}
+
+// A report as a crash may leave it, and what an appended object makes of it.
+struct append_case {
+    const char *before;
+    const char *after;
+};
+
+const append_case append_cases[] = {
+    {"", "{\"b\": 2}\n"},
+    {"{\"a\": 1}\n", "{\"a\": 1}\n{\"b\": 2}\n"},
+    {"{\"a\": 1}\n{\"cut", "{\"a\": 1}\n{\"cut\n{\"b\": 2}\n"},
+};
+
+TEST(Record, AnObjectStartsALineOfItsOwn) {
+    char dir[] = "/tmp/record_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/report.jsonl";
+    for (const append_case &c : append_cases) {
+        write_file(path, c.before);
+        veld::record_file file{};
+        veld::reason why;
+        ASSERT_TRUE(veld::record_open(file, path.c_str(), why)) << why.text;
+        EXPECT_TRUE(veld::record_append(file, "{\"b\": 2}\n", 9, why)) << why.text;
+        veld::record_close(file);
+        EXPECT_EQ(read_file(path), c.after) << c.before;
+    }
+    veld::record_file full{};
+    veld::reason why;
+    ASSERT_TRUE(veld::record_open(full, "/dev/full", why)) << why.text;
+    EXPECT_FALSE(veld::record_append(full, "{}\n", 3, why));
+    EXPECT_STREQ(why.text, "No space left on device");
+    veld::record_close(full);
+    std::remove(path.c_str());
+    rmdir(dir);
+}
+
+TEST(Record, ANameTakenIsNeverReplaced) {
+    char dir[] = "/tmp/record_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    char partial[256];
+    veld::working_name(dir, 3, partial, sizeof partial);
+    EXPECT_NE(std::string(partial).find("." + std::to_string(getpid()) + ".3.partial"), std::string::npos);
+    const std::string taken = std::string(dir) + "/1.log";
+    write_file(taken, "another station's\n");
+    write_file(partial, "ours\n");
+    bool exists = false;
+    veld::reason why;
+    EXPECT_FALSE(veld::take_name(partial, taken.c_str(), exists, why));
+    EXPECT_TRUE(exists);
+    EXPECT_EQ(read_file(taken), "another station's\n");
+    const std::string free_name = std::string(dir) + "/1.2.log";
+    EXPECT_TRUE(veld::take_name(partial, free_name.c_str(), exists, why)) << why.text;
+    EXPECT_EQ(read_file(free_name), "ours\n");
+    EXPECT_EQ(read_file(partial), "");
+    std::remove(taken.c_str());
+    std::remove(free_name.c_str());
+    rmdir(dir);
 }
 
 }  // namespace
