@@ -2,9 +2,11 @@
 """Round trips: random settings through veldconf, veldconf-decode, and the
 printed command through veldconf again; the lines must be identical.
 
-usage: decode_roundtrip.py VELDCONF VELDCONF_DECODE [COUNT] [SEED]
+usage: decode_roundtrip.py VELDCONF VELDCONF_DECODE [COUNT] [SEED] [K/N]
 
-SEED 'random' draws a new one, printed with the result.
+SEED 'random' draws a new one, printed with the result. With K/N, only
+every Nth configuration from the Kth (from 1) is tried, so that the same
+configurations run in N processes at once.
 """
 import os
 import random
@@ -54,12 +56,15 @@ def main():
     count = int(sys.argv[3]) if len(sys.argv) > 3 else 1000
     seed = sys.argv[4] if len(sys.argv) > 4 else "random"
     seed = random.randrange(2**32) if seed == "random" else int(seed)
+    share, shares = map(int, (sys.argv[5] if len(sys.argv) > 5 else "1/1").split("/"))
     rng = random.Random(seed)
     env = dict(os.environ, PATH=os.path.dirname(tool) + os.pathsep + os.environ["PATH"])
     env.pop("POSIXLY_CORRECT", None)
     passed = failed = 0
     for number in range(count):
         args = random_args(rng)
+        if number % shares != share - 1:
+            continue
         first = subprocess.run([tool] + args, capture_output=True)
         decoded = subprocess.run([decoder], input=first.stdout, capture_output=True)
         # The command goes to bash on standard input: it can be longer than
