@@ -139,7 +139,7 @@ def main():
             time.sleep(0.01)
             continue
         try:
-            ready, _, _ = select.select([master], [], [], 0.02)
+            ready, _, _ = select.select([master], [], [], 0.1)
         except InterruptedError:
             continue
         if not ready:
