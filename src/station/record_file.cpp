@@ -80,6 +80,13 @@ bool record_open(record_file &file, const char *path, reason &why) {
 }
 
 bool record_append(record_file &file, const char *data, std::size_t len, reason &why) {
+    // Room first, so that a full disk cuts no object short; a file that
+    // cannot be given room ahead (a pipe, a device) is written as it is.
+    const off_t end = lseek(file.fd, 0, SEEK_END);
+    if (end >= 0 && fallocate(file.fd, FALLOC_FL_KEEP_SIZE, end, static_cast<off_t>(len)) != 0 &&
+        (errno == ENOSPC || errno == EFBIG)) {
+        return fail(why, "%s", std::strerror(errno));
+    }
     const ssize_t n = write(file.fd, data, len);
     if (n < 0) return fail(why, "%s", std::strerror(errno));
     if (static_cast<std::size_t>(n) != len) return fail(why, "%s", std::strerror(ENOSPC));

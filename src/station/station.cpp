@@ -141,15 +141,16 @@ void publish(station &st, const port_record &r) {
         return;
     }
     clear_status(st);
-    std::string line;
-    format_result_line(r, line);
-    if (!write_stdout(line)) lost(st, "standard output", r, std::strerror(errno != 0 ? errno : EIO));
+    // The object is on the disk before the line says the port is done.
     reason why;
     if (st.reporting) {
         std::string object;
         format_report_object(r, object);
         if (!record_append(st.report, object.data(), object.size(), why)) lost(st, "the report", r, why.text);
     }
+    std::string line;
+    format_result_line(r, line);
+    if (!write_stdout(line)) lost(st, "standard output", r, std::strerror(errno != 0 ? errno : EIO));
     if (r.transcript_lost) lost(st, "the transcript", r, r.transcript_fault.text);
     count_result(st.counts, r);
     show_status(st);

@@ -27,6 +27,9 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   closed: STREAMS      stdout, stderr or both go to a pipe whose reading end
                        is closed, as after '| head -n 1' (what they carry is
                        then not compared)
+  tmpfs: KIB           {small} is a tmpfs of that size (the case is skipped,
+                       and says so, where none can be mounted)
+  report-objects: PATH N  PATH holds N lines, each a whole JSON object
   junk: yes            the watched folder {watch} also holds a regular file,
                        a link to nothing and a link to /dev/null
   status: N            expected exit status (default 0)
@@ -159,7 +162,8 @@ def parse(path):
                 block["env"][name] = val
             elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
-            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "not-on-windows",
+            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs",
+                         "report-objects", "not-on-windows",
                          "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
                          "modules", "appear", "report-consistent", "report-has", "at-once",
@@ -424,6 +428,31 @@ def check_report(path, out, modules, logdir, options):
     return problems
 
 
+def tmpfs_mountable():
+    """Whether this process may mount a tmpfs (root, and a system that lets it)."""
+    with tempfile.TemporaryDirectory() as folder:
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4k", "tmpfs", folder],
+                                 capture_output=True).returncode == 0
+        if mounted:
+            subprocess.run(["umount", folder], check=True)
+        return mounted
+
+
+def check_objects(spec, defines):
+    """PATH N: the file holds N lines, each a whole JSON object."""
+    path, count = expand(spec, defines).rsplit(" ", 1)
+    with open(path, "rb") as f:
+        lines = f.read().split(b"\n")
+    if lines[-1] != b"":
+        return [f"{path} does not end in a line end"]
+    for line in lines[:-1]:
+        try:
+            json.loads(line)
+        except ValueError as error:
+            return [f"{path}: not a whole object: {line[:80]!r}... ({error})"]
+    return [] if len(lines) - 1 == int(count) else [f"{path} holds {len(lines) - 1} objects, want {count}"]
+
+
 def run_case(case, command, prog, defines, options):
     defines = dict(defines)
     stdin = decode(expand("".join(case["stdin"]), defines))
@@ -435,88 +464,102 @@ def run_case(case, command, prog, defines, options):
     with tempfile.TemporaryDirectory() as work:
         defines["log"] = os.path.join(work, "log")
         defines["report"] = os.path.join(work, "report.jsonl")
-        for folder in ("locks", "logdir", "watch"):
+        for folder in ("locks", "logdir", "watch", "small"):
             defines[folder] = os.path.join(work, folder)
             os.mkdir(defines[folder])
-        locks = defines["locks"]
-        module = None
-        held = None
-        planted = []
-        modules, modules_held = (start_modules(case, work, defines, options)
-                                 if "modules" in case else ([], []))
-        befores = [m.settings() for m in modules]
-        if "junk" in case:
-            with open(os.path.join(defines["watch"], "port-file"), "w") as f:
-                f.write("not a port\n")
-            os.symlink(os.path.join(work, "nothing"), os.path.join(defines["watch"], "port-dangling"))
-            os.symlink("/dev/null", os.path.join(defines["watch"], "port-null"))
-        if "appear" in case:
-            appear(modules, defines["watch"], float(case["appear"]), case.get("replug"))
-        if "module" in case:
-            module = Module(case["module"], work, options["device"], options["link"])
-            defines["device"] = module.device
-            if options["windows"]:
-                module.start_raw()
-            before = module.settings()
-            if "hold" in case:
-                held = module.hold(case["hold"], locks)
-                planted = os.listdir(locks) if case["hold"] == "lockfile" else []
+        if "tmpfs" in case:
+            subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={case['tmpfs']}k", "tmpfs",
+                            defines["small"]], check=True)
         try:
-            lock = module.lock_file(locks) if module else None
-            problems, out = run_command(case, command, prog, defines, stdin, locks, lock)
-            after = module.settings() if module else b""
-            afters = [m.settings() for m in modules]
+            return run_in(case, command, prog, defines, options, stdin, work)
         finally:
-            if held is not None:
-                os.close(held)
-            for fd in modules_held:
-                os.close(fd)
-            raw, got = module.received() if module else (b"", b"")
-            for m in modules:
-                m.raw, m.got = m.received()
-        if afters != befores:
-            problems.append("a port's settings were not restored")
-        if "at-once" in case:
-            busiest = most_at_once([m.times for m in modules if m.times])
-            if busiest != int(case["at-once"]):
-                problems.append(f"{busiest} modules were in conversation at once")
-        if "results" in case:
-            want = sorted(decode(expand("".join(case["results"]), defines)).decode("latin-1").splitlines())
-            if result_lines(out) != want:
-                problems.append(f"result lines\n  got  {result_lines(out)}\n  want {want}")
-        if "logs" in case:
-            want = sorted(expand(case["logs"], defines).split())
-            if sorted(os.listdir(defines["logdir"])) != want:
-                problems.append(f"transcripts {sorted(os.listdir(defines['logdir']))}, want {want}")
-        if "report-has" in case:
-            want = decode(expand(case["report-has"], defines))
-            with open(defines["report"], "rb") as f:
-                if want not in f.read():
-                    problems.append(f"the report holds no {want!r}")
-        if "report-consistent" in case:
-            problems += check_report(defines["report"], out, modules,
-                                     defines["logdir"] if "{logdir}" in " ".join(case["args"]) else None,
-                                     options)
-        if sorted(os.listdir(locks)) != planted:
-            problems.append(f"lock files left behind: {sorted(os.listdir(locks))}")
-        if module:
-            want = decode(expand("".join(case.get("received", [])), defines))
-            if "received-lines" in case:
-                want = b"".join(stdin.splitlines(keepends=True)[:int(case["received-lines"])])
-            if got != want:
-                problems.append(f"the module received\n  got  {got[:300]!r}\n  want {want[:300]!r}")
-            want_raw = decode(expand("".join(case.get("received-raw", [""])), defines))
-            if "received-raw" in case and raw != want_raw:
-                problems.append(f"the module received the bytes {raw[:300]!r}, want {want_raw[:300]!r}")
-            if not module.hangs_up and after != before:
-                problems.append("the port's settings were not restored")
-        if "log-decodes" in case:
-            decoder = tool(options, "veldconf-decode")
-            from_log = subprocess.run([decoder, defines["log"]], capture_output=True)
-            from_input = subprocess.run([decoder], input=stdin, capture_output=True)
-            if from_log.returncode or from_log.stdout != from_input.stdout:
-                problems.append(f"the transcript reads back as {from_log.stdout[:200]!r} "
-                                f"{from_log.stderr[:200]!r}, the input as {from_input.stdout[:200]!r}")
+            if "tmpfs" in case:
+                subprocess.run(["umount", defines["small"]], check=True)
+
+
+def run_in(case, command, prog, defines, options, stdin, work):
+    """The case, its folders made."""
+    locks = defines["locks"]
+    module = None
+    held = None
+    planted = []
+    modules, modules_held = (start_modules(case, work, defines, options)
+                             if "modules" in case else ([], []))
+    befores = [m.settings() for m in modules]
+    if "junk" in case:
+        with open(os.path.join(defines["watch"], "port-file"), "w") as f:
+            f.write("not a port\n")
+        os.symlink(os.path.join(work, "nothing"), os.path.join(defines["watch"], "port-dangling"))
+        os.symlink("/dev/null", os.path.join(defines["watch"], "port-null"))
+    if "appear" in case:
+        appear(modules, defines["watch"], float(case["appear"]), case.get("replug"))
+    if "module" in case:
+        module = Module(case["module"], work, options["device"], options["link"])
+        defines["device"] = module.device
+        if options["windows"]:
+            module.start_raw()
+        before = module.settings()
+        if "hold" in case:
+            held = module.hold(case["hold"], locks)
+            planted = os.listdir(locks) if case["hold"] == "lockfile" else []
+    try:
+        lock = module.lock_file(locks) if module else None
+        problems, out = run_command(case, command, prog, defines, stdin, locks, lock)
+        after = module.settings() if module else b""
+        afters = [m.settings() for m in modules]
+    finally:
+        if held is not None:
+            os.close(held)
+        for fd in modules_held:
+            os.close(fd)
+        raw, got = module.received() if module else (b"", b"")
+        for m in modules:
+            m.raw, m.got = m.received()
+    if afters != befores:
+        problems.append("a port's settings were not restored")
+    if "at-once" in case:
+        busiest = most_at_once([m.times for m in modules if m.times])
+        if busiest != int(case["at-once"]):
+            problems.append(f"{busiest} modules were in conversation at once")
+    if "results" in case:
+        want = sorted(decode(expand("".join(case["results"]), defines)).decode("latin-1").splitlines())
+        if result_lines(out) != want:
+            problems.append(f"result lines\n  got  {result_lines(out)}\n  want {want}")
+    if "logs" in case:
+        want = sorted(expand(case["logs"], defines).split())
+        if sorted(os.listdir(defines["logdir"])) != want:
+            problems.append(f"transcripts {sorted(os.listdir(defines['logdir']))}, want {want}")
+    if "report-objects" in case:
+        problems += check_objects(case["report-objects"], defines)
+    if "report-has" in case:
+        want = decode(expand(case["report-has"], defines))
+        with open(defines["report"], "rb") as f:
+            if want not in f.read():
+                problems.append(f"the report holds no {want!r}")
+    if "report-consistent" in case:
+        problems += check_report(defines["report"], out, modules,
+                                 defines["logdir"] if "{logdir}" in " ".join(case["args"]) else None,
+                                 options)
+    if sorted(os.listdir(locks)) != planted:
+        problems.append(f"lock files left behind: {sorted(os.listdir(locks))}")
+    if module:
+        want = decode(expand("".join(case.get("received", [])), defines))
+        if "received-lines" in case:
+            want = b"".join(stdin.splitlines(keepends=True)[:int(case["received-lines"])])
+        if got != want:
+            problems.append(f"the module received\n  got  {got[:300]!r}\n  want {want[:300]!r}")
+        want_raw = decode(expand("".join(case.get("received-raw", [""])), defines))
+        if "received-raw" in case and raw != want_raw:
+            problems.append(f"the module received the bytes {raw[:300]!r}, want {want_raw[:300]!r}")
+        if not module.hangs_up and after != before:
+            problems.append("the port's settings were not restored")
+    if "log-decodes" in case:
+        decoder = tool(options, "veldconf-decode")
+        from_log = subprocess.run([decoder, defines["log"]], capture_output=True)
+        from_input = subprocess.run([decoder], input=stdin, capture_output=True)
+        if from_log.returncode or from_log.stdout != from_input.stdout:
+            problems.append(f"the transcript reads back as {from_log.stdout[:200]!r} "
+                            f"{from_log.stderr[:200]!r}, the input as {from_input.stdout[:200]!r}")
     return problems
 
 
@@ -628,6 +671,10 @@ def main():
         defines.setdefault("prog", prog.replace("\\", "\\\\"))  # a literal text
         for case in cases[part - 1::parts]:
             if windows and "not-on-windows" in case:
+                skipped += 1
+                continue
+            if "tmpfs" in case and not tmpfs_mountable():
+                print(f"SKIPPED: {path}:{case['line']}: {case['name']} (no tmpfs can be mounted here)")
                 skipped += 1
                 continue
             try:
