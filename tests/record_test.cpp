@@ -9,6 +9,7 @@
 
 #include "names.hpp"
 #include "record_file.hpp"
+#include "watch.hpp"
 #include "text.hpp"
 #include "timestamp.hpp"
 
@@ -180,6 +181,26 @@ TEST(Record, AnObjectStartsALineOfItsOwn) {
     EXPECT_STREQ(why.text, "No space left on device");
     veld::record_close(full);
     std::remove(path.c_str());
+    rmdir(dir);
+}
+
+// One port, however it is spelled: what stat finds of it.
+TEST(Record, OnePortHasOneIdentity) {
+    char dir[] = "/tmp/record_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/null";
+    ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+    const std::string file = std::string(dir) + "/file";
+    write_file(file, "x");
+    const std::string null = veld::device_identity("/dev/null");
+    EXPECT_FALSE(null.empty());
+    EXPECT_EQ(veld::device_identity("/dev/./null"), null);
+    EXPECT_EQ(veld::device_identity(link.c_str()), null);
+    EXPECT_NE(veld::device_identity("/dev/zero"), null);
+    EXPECT_EQ(veld::device_identity(file.c_str()), "") << "a file is no port";
+    EXPECT_EQ(veld::device_identity("/dev/no-such-port"), "");
+    std::remove(link.c_str());
+    std::remove(file.c_str());
     rmdir(dir);
 }
 

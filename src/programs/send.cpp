@@ -146,9 +146,8 @@ int print_ep_name(veld::session &session) {
     return 0;  // whether it was written, main says
 }
 
-int log_error = 0;  // of the transcript's writes, as the conversation saw them
-
-int converse(const settings &s, const veld::framing &f, std::FILE *log) {
+// log_error: the error of a transcript write that failed, or 0.
+int converse(const settings &s, const veld::framing &f, std::FILE *log, int &log_error) {
     static veld::session session;
     if (!veld::session_open(session, s.device, s.port, log,
                             s.verbose ? veld::file_sink(stderr) : veld::text_sink{}, program)) {
@@ -164,7 +163,7 @@ int converse(const settings &s, const veld::framing &f, std::FILE *log) {
 
 // What the run wrote that was lost, said where it still can be; true when
 // anything was.
-bool record_lost(const settings &s, std::FILE *log) {
+bool record_lost(const settings &s, std::FILE *log, int log_error) {
     bool lost = false;
     if (log != nullptr && (std::fclose(log) != 0 || log_error != 0)) {
         std::fprintf(stderr, "%s: the transcript %s is incomplete: %s\n", program, s.log,
@@ -194,7 +193,8 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     veld::port_catch_interrupts();
-    const int status = converse(s, f, log);
+    int log_error = 0;
+    const int status = converse(s, f, log, log_error);
     // A record lost is told apart from a module that failed.
-    return record_lost(s, log) ? 3 : status;
+    return record_lost(s, log, log_error) ? 3 : status;
 }
