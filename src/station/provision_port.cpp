@@ -161,14 +161,13 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
     if (log != nullptr) {
         const int write_error = conversation.d.log_error;
         const bool closed = std::fclose(log) == 0;
-        if (!kept) {
-            std::remove(partial);
-        } else if (write_error != 0 || !closed) {
+        if (kept && (write_error != 0 || !closed)) {
             r.transcript_lost = true;
             fail(r.transcript_fault, "%s", std::strerror(write_error != 0 ? write_error : errno));
-        } else if (!name_transcript(st, partial, r, r.transcript_fault)) {
+        } else if (kept && !name_transcript(st, partial, r, r.transcript_fault)) {
             r.transcript_lost = true;
         }
+        if (!kept || r.transcript_lost) std::remove(partial);  // nothing half-written is left
     }
     std::lock_guard<std::mutex> hold(st.lock);
     schedule_done(st.ports, index, r.what == result::configured || r.what == result::skipped);
