@@ -52,6 +52,8 @@ const scheduler_case scheduler_cases[] = {
     {"Ctrl-C: no port is taken any more, and those queued are given up",
      {"batch A B C", "next A", "halt", "next stop", "given-up B C", "done A kept", "given-up B C"}},
     {"a batch done gives up none", {"batch A", "next A", "done A dropped", "given-up"}},
+    {"a watch halted gives up the ports queued, a port back among them",
+     {"watch", "list A B", "next A", "done A kept", "list B", "list A B", "halt", "given-up A B"}},
     {"the watch over: the ports queued are still taken",
      {"watch", "list A B", "stop", "next A", "next B", "next stop"}},
     {"a port back while its job runs is taken once that job ends",

@@ -34,8 +34,12 @@ bool alias(const scheduler &s, const listed_port &port) {
 void come_back(port_entry &p) {
     p.present = true;
     p.module.clear();  // a new port as far as we know
-    if (p.busy) p.back = true;
-    else p.queued = true;
+    if (p.busy) {
+        p.back = true;
+    } else {
+        p.queued = true;
+        p.started = false;
+    }
 }
 
 void go(port_entry &p) {
@@ -111,13 +115,15 @@ void schedule_done(scheduler &s, std::size_t index, bool kept) {
         p.back = false;
         p.module.clear();
         p.queued = !s.halted;
+        p.started = false;
     }
 }
 
 std::vector<std::size_t> schedule_given_up(const scheduler &s) {
     std::vector<std::size_t> given_up;
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
-        if (s.ports[i].used && !s.ports[i].started) given_up.push_back(i);
+        const port_entry &p = s.ports[i];
+        if (p.used && p.present && !p.started) given_up.push_back(i);
     }
     return given_up;
 }

@@ -74,7 +74,7 @@ long schedule_module(scheduler &s, std::size_t index, const std::string &module)
 // (configured through it, or through another port).
 void schedule_done(scheduler &s, std::size_t index, bool kept);
 
-// The ports of a batch that no job took.
+// The ports no job took (in a watch, those queued).
 std::vector<std::size_t> schedule_given_up(const scheduler &s);
 
 }  // namespace veld

@@ -98,13 +98,17 @@ bool write_stdout(const std::string &text) {
     return written;
 }
 
-// A batch's port that no job took, given up: interrupted by Ctrl-C, or not
-// opened because the record cannot be written.
+// A port that no job took, given up: interrupted by Ctrl-C, or not opened
+// because the record cannot be written. In a watch, Ctrl-C is how the
+// station stops: the port is passed over.
 void give_up(station &st, std::size_t index) {
     port_record r{};
     r.device = st.ports.ports[index].path;
     r.started_ms = wall_clock_ms();
-    if (st.lost > 0) {
+    if (st.opts.watch) {
+        r.what = result::passed_over;
+        fail(r.why, "not started");
+    } else if (st.lost > 0) {
         r.what = result::failed;
         fail(r.why, "not started: the record cannot be written");
     } else {
@@ -179,9 +183,7 @@ void run_station(station &st) {
     for (std::thread &worker : workers) worker.join();
     std::lock_guard<std::mutex> hold(st.lock);
     halt_if_asked(st);
-    if (!st.opts.watch) {
-        for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
-    }
+    for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
     clear_status(st);
     if (st.opts.quiet && st.counts.failed == 0 && st.counts.interrupted == 0) return;
     write_summary(stderr, st.counts);
