@@ -63,6 +63,7 @@ check '$ veldconf-send --ep-name |' 'veldconf-send --ep' Tab
 check '$ veldconf-send --baud=115200 |' 'veldconf-send --bau' Tab 11 Tab
 check '$ veldconf-send --rtscts /dev/ttyS0 /dev/null |' 'veldconf-send --rtscts /dev/ttyS0 /dev/nul' Tab
 check '$ veldconf-provision --log-dir=|' 'veldconf-provision --log' Tab
+check '$ veldconf-provision --operator=|' 'veldconf-provision --op' Tab
 check '$ veldconf-provision /dev/ttyS0 -- --block2th=|' 'veldconf-provision /dev/ttyS0 -- --block2t' Tab
 check 'list: 0 1' 'veldconf-provision /dev/ttyS0 -- -b ' Tab Tab
 [ -c /dev/ttyS0 ] && check '$ veldconf-send --quiet /dev/ttyS0 |' 'veldconf-send --quiet /dev/ttyS0' Tab

@@ -9,6 +9,7 @@
 
 #include "names.hpp"
 #include "record_file.hpp"
+#include "records.hpp"
 #include "watch.hpp"
 #include "text.hpp"
 #include "timestamp.hpp"
@@ -225,6 +226,17 @@ TEST(Record, ANameTakenIsNeverReplaced) {
     std::remove(taken.c_str());
     std::remove(free_name.c_str());
     rmdir(dir);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Record, EveryRunHasAnIdOfItsOwn) {
+    const std::string first = veld::make_run_id();
+    const std::string second = veld::make_run_id();
+    EXPECT_NE(first, second) << "two runs started in the same millisecond";
+    EXPECT_NE(first.find("-" + std::to_string(getpid()) + "-"), std::string::npos) << first;
 }
 
 }  // namespace

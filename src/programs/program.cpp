@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -35,6 +36,17 @@ bool is_terminal(std::FILE *stream) {
 #else
     return isatty(fileno(stream)) != 0;
 #endif
+}
+
+std::string host_name() {
+    char name[256] = "";
+#ifdef _WIN32
+    DWORD len = sizeof name;
+    if (!GetComputerNameA(name, &len)) name[0] = '\0';
+#else
+    if (gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
+#endif
+    return name;
 }
 
 bool read_input(const char *program, const char *path, framing &f) {

@@ -1,10 +1,12 @@
 // What the programs share at their edge: standard streams that carry
 // bytes as they are (binary on Windows), the usage error, a terminal test,
+// the machine's name,
 // and the reading of an input of AT+VELDCONF lines with its warnings and
 // its fault said under the program's name.
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "framing.hpp"
 
@@ -20,6 +22,9 @@ int usage_error(const char *program, const char *format, ...);
 
 // Whether stream is a terminal (for what is shown only there).
 bool is_terminal(std::FILE *stream);
+
+// This machine's name, or empty when it has none.
+std::string host_name();
 
 // Reads the lines of path ("-": standard input) into f, saying a warning
 // and the fault, if any, as "PROGRAM: ..." on standard error.

@@ -34,6 +34,8 @@ const char usage_head[] =
     "  --jobs N           at most N ports at once (default all, at most 32)\n"
     "  --report FILE      append one JSON object per port (JSON Lines)\n"
     "  --log-dir DIR      write each module's transcript as DIR/IMEI.log\n"
+    "  --station NAME     the station named in the report (default the host name)\n"
+    "  --operator NAME    the operator named in the report\n"
     "  --watch[=PATTERN]  provision the serial ports that appear (PATTERN, a\n"
     "                     glob, may be repeated; default /dev/ttyUSB* and\n"
     "                     /dev/ttyACM*, on Windows the COM ports)\n";
@@ -49,7 +51,8 @@ constexpr std::size_t max_devices = 256;
 constexpr std::size_t max_patterns = 16;
 
 // The values of this program's long options that have no letter.
-enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option };
+enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option, station_option,
+       operator_option };
 
 struct command_line {
     veld::station_options station;
@@ -145,6 +148,8 @@ int read_option(int c, command_line &line) {
             return -1;
         case report_option: line.report = veld::optarg; return -1;
         case log_dir_option: o.log_dir = veld::optarg; return -1;
+        case station_option: o.run.station = veld::optarg; return -1;
+        case operator_option: o.run.operator_name = veld::optarg; return -1;
         case watch_option:
             o.watch = true;
             if (veld::optarg == nullptr) return -1;
@@ -170,6 +175,8 @@ int read_command_line(int argc, char *argv[], command_line &line) {
         {"report", veld::required_argument, nullptr, report_option},
         {"log-dir", veld::required_argument, nullptr, log_dir_option},
         {"watch", veld::optional_argument, nullptr, watch_option},
+        {"station", veld::required_argument, nullptr, station_option},
+        {"operator", veld::required_argument, nullptr, operator_option},
         {"baud", veld::required_argument, nullptr, veld::baud_option},
         {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
         {"timeout", veld::required_argument, nullptr, veld::timeout_option},
@@ -233,6 +240,7 @@ int main(int argc, char *argv[]) {
     o.program = program;
     o.port = veld::default_port_settings;
     o.name = "{imei};{imsi}";
+    o.run = {veld::host_name(), nullptr, veld::make_run_id(), VELDCONF_VERSION};
     int status = read_command_line(argc, argv, line);
     if (status >= 0) return status;
     veld::station st{};

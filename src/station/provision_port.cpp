@@ -8,6 +8,7 @@
 #include "names.hpp"
 #include "record_file.hpp"
 #include "timestamp.hpp"
+#include "watch.hpp"
 
 namespace veld {
 
@@ -23,13 +24,16 @@ const char *base_name(const char *path) {
 
 // IMEI.log, IMEI.2.log, ...: the first that is free, taken without
 // replacing a file another station made meanwhile.
-bool name_transcript(const station &st, const char *partial, const port_record &r, reason &why) {
+bool name_transcript(const station &st, const char *partial, port_record &r, reason &why) {
     const char *stem = r.imei_known ? r.id.imei : base_name(r.device.c_str());
     char path[1024];
     std::snprintf(path, sizeof path, "%s/%s.log", st.opts.log_dir, stem);
     for (int n = 2;; ++n) {
         bool exists = false;
-        if (take_name(partial, path, exists, why)) return true;
+        if (take_name(partial, path, exists, why)) {
+            r.transcript = base_name(path);
+            return true;
+        }
         if (!exists) return false;
         std::snprintf(path, sizeof path, "%s/%s.%d.log", st.opts.log_dir, stem, n);
     }
@@ -134,6 +138,7 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
     const std::string device = r.device;
     r = port_record{};
     r.device = device;
+    r.slot = usb_path(device.c_str());
     r.started_ms = wall_clock_ms();
     const auto start = std::chrono::steady_clock::now();
     char partial[1024] = "";

@@ -1,6 +1,13 @@
 #include "records.hpp"
 
 #include <cstring>
+#include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "recreate.hpp"
 #include "text.hpp"
@@ -55,7 +62,21 @@ void put_member(std::string &out, const char *key, const char *text, std::size_t
 
 }  // namespace
 
-void format_report_object(const port_record &r, std::string &out) {
+std::string make_run_id() {
+    char moment[40];
+    format_utc(wall_clock_ms(), moment, sizeof moment);
+    std::random_device entropy;
+    char id[96];
+#ifdef _WIN32
+    const unsigned long process = GetCurrentProcessId();
+#else
+    const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+    std::snprintf(id, sizeof id, "%s-%lu-%08x", moment, process, static_cast<unsigned>(entropy()));
+    return id;
+}
+
+void format_report_object(const port_record &r, const run_facts &run, std::string &out) {
     out += '{';
     put_member(out, "device", r.device.data(), r.device.size(), true);
     put_member(out, "imei", r.id.imei, std::strlen(r.id.imei), r.imei_known);
@@ -74,8 +95,17 @@ void format_report_object(const port_record &r, std::string &out) {
     put_member(out, "reason", r.why.text, std::strlen(r.why.text), r.what != result::configured);
     char started[40];
     format_utc(r.started_ms, started, sizeof started);
-    std::snprintf(number, sizeof number, "\"started\": \"%s\", \"seconds\": %.3f}\n", started, r.seconds);
+    std::snprintf(number, sizeof number, "\"started\": \"%s\", \"seconds\": %.3f, ", started, r.seconds);
     out += number;
+    put_member(out, "station", run.station.data(), run.station.size(), true);
+    put_member(out, "operator", run.operator_name, run.operator_name != nullptr ? std::strlen(run.operator_name) : 0,
+               run.operator_name != nullptr);
+    put_member(out, "run", run.run.data(), run.run.size(), true);
+    put_member(out, "version", run.version, std::strlen(run.version), true);
+    put_member(out, "transcript", r.transcript.data(), r.transcript.size(), !r.transcript.empty());
+    put_member(out, "slot", r.slot.data(), r.slot.size(), !r.slot.empty());
+    out.erase(out.size() - 2);  // the last member's ", "
+    out += "}\n";
 }
 
 namespace {

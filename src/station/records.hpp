@@ -34,14 +34,28 @@ struct port_record {
     double seconds;
     bool transcript_lost;
     reason transcript_fault;  // why, when lost
+    std::string transcript;   // its file name in the log folder, or empty
+    std::string slot;         // where the port is on the fixture, or empty
 };
+
+// What every object of a run says of the run: the station, the operator
+// (or null), the run's own id and the program's version.
+struct run_facts {
+    std::string station;
+    const char *operator_name;
+    std::string run;
+    const char *version;
+};
+
+// An id no other run takes: the moment, the process and a random number.
+std::string make_run_id();
 
 // DEVICE, IMEI, RESULT, ACKNOWLEDGED/TOTAL, SECONDS, REASON, and a line end,
 // appended to out.
 void format_result_line(const port_record &r, std::string &out);
 
 // The report object, one line of JSON Lines, appended to out.
-void format_report_object(const port_record &r, std::string &out);
+void format_report_object(const port_record &r, const run_facts &run, std::string &out);
 
 // The counts and lists of the summary.
 struct tally {

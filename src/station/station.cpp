@@ -149,7 +149,7 @@ void publish(station &st, const port_record &r) {
     reason why;
     if (st.reporting) {
         std::string object;
-        format_report_object(r, object);
+        format_report_object(r, st.opts.run, object);
         if (!record_append(st.report, object.data(), object.size(), why)) lost(st, "the report", r, why.text);
     }
     std::string line;

@@ -35,6 +35,7 @@ struct station_options {
     char *const *devices;  // a batch's
     std::size_t device_count;
     tool_settings tool;  // veldconf's options, checked, without a name
+    run_facts run;
 };
 
 struct station {

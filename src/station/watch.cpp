@@ -8,6 +8,10 @@
 #else
 #include <glob.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #endif
 
 namespace veld {
@@ -18,6 +22,8 @@ std::string device_identity(const char *path) {
     for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return name;
 }
+
+std::string usb_path(const char *) { return {}; }
 
 std::vector<listed_port> list_ports(const std::vector<const char *> &) {
     std::vector<listed_port> found;
@@ -34,6 +40,46 @@ std::string device_identity(const char *path) {
     struct stat about {};
     if (stat(path, &about) != 0 || !S_ISCHR(about.st_mode)) return {};
     return "rdev:" + std::to_string(static_cast<unsigned long long>(about.st_rdev));
+}
+
+namespace {
+
+// A USB interface's name: BUS-PORT[.PORT...]:CONFIG.INTERFACE.
+bool usb_interface(const std::string &name) {
+    const std::size_t colon = name.find(':');
+    const std::size_t dash = name.find('-');
+    if (colon == std::string::npos || dash == std::string::npos || dash == 0 || dash > colon) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && !(c == '-' && i == dash) &&
+            !(c == ':' && i == colon)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string usb_path(const char *path) {
+    struct stat about {};
+    if (stat(path, &about) != 0 || !S_ISCHR(about.st_mode)) return {};
+    const char *root = std::getenv("VELDCONF_SYSFS");
+    const std::string link = std::string(root != nullptr ? root : "/sys") + "/dev/char/" +
+                             std::to_string(major(about.st_rdev)) + ":" + std::to_string(minor(about.st_rdev));
+    char target[4096];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0) return {};
+    // The interface nearest the device: the last one on the link's path.
+    std::string found;
+    std::size_t start = 0;
+    for (std::size_t at = 0; at <= static_cast<std::size_t>(n); ++at) {
+        if (at < static_cast<std::size_t>(n) && target[at] != '/') continue;
+        const std::string piece(target + start, at - start);
+        if (usb_interface(piece)) found = piece;
+        start = at + 1;
+    }
+    return found;
 }
 
 std::vector<listed_port> list_ports(const std::vector<const char *> &patterns) {

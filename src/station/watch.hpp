@@ -1,7 +1,7 @@
 // The serial ports present now, for a watch: the paths the patterns (globs)
 // match, by default /dev/ttyUSB* and /dev/ttyACM*; on Windows the COM ports
 // the system lists, patterns aside. Each with what tells its device from
-// another, so that two paths to one port are one port.
+// another, so that two paths to one port are one port, and where it is.
 #pragma once
 
 #include <string>
@@ -17,5 +17,10 @@ std::vector<listed_port> list_ports(const std::vector<const char *> &patterns);
 // it leads to (on Windows the COM name, case aside); empty when it leads
 // to no device.
 std::string device_identity(const char *path);
+
+// Where the port at path hangs on the USB tree: its interface's path, such
+// as 1-1.3:1.2, read from sysfs (/sys, or the folder VELDCONF_SYSFS names)
+// by the device number; empty for a port on no USB device, and on Windows.
+std::string usb_path(const char *path);
 
 }  // namespace veld

@@ -30,6 +30,8 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   tmpfs: KIB           {small} is a tmpfs of that size (the case is skipped,
                        and says so, where none can be mounted)
   report-objects: PATH N  PATH holds N lines, each a whole JSON object
+  usb: yes             a sysfs tree in {sysfs} (VELDCONF_SYSFS) puts module K on
+                       the USB interface 1-1.K:1.0
   junk: yes            the watched folder {watch} also holds a regular file,
                        a link to nothing and a link to /dev/null
   status: N            expected exit status (default 0)
@@ -74,7 +76,8 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        any one time, and once N were
   results: TEXT        the tool's result lines, in any order, their fifth
                        field (the seconds) written as S
-  report-has: TEXT     the report {report} holds TEXT, byte for byte
+  report-has: TEXT     the report {report} holds TEXT, byte for byte (each
+                       such line)
   report-consistent: yes  the report {report} holds one object per result
                        line, agreeing with it; each module received the
                        lines of the command the report names for it (all of
@@ -162,14 +165,14 @@ def parse(path):
                 block["env"][name] = val
             elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
-            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs",
+            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "usb",
                          "report-objects", "not-on-windows",
                          "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
-                         "modules", "appear", "report-consistent", "report-has", "at-once",
+                         "modules", "appear", "report-consistent", "at-once",
                          "replug", "logs"):
                 block[key] = value
-            elif key in ("received", "received-raw", "results"):
+            elif key in ("received", "received-raw", "results", "report-has"):
                 block.setdefault(key, []).append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
@@ -269,6 +272,17 @@ def start_modules(case, work, defines, options):
     defines["devices"] = " ".join(defines[f"device{i}"] for i in range(1, len(modules) + 1)
                                   if f"device{i}" in defines)
     return modules, held
+
+
+def make_sysfs(modules, root):
+    """Module K's port on the USB interface 1-1.K:1.0, as sysfs shows it:
+    ROOT/dev/char/MAJOR:MINOR a link into the device tree."""
+    os.makedirs(os.path.join(root, "dev", "char"))
+    for k, module in enumerate(modules, 1):
+        rdev = os.stat(module.tty).st_rdev
+        interface = f"1-1.{k}:1.0"
+        target = f"../../devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.{k}/{interface}/ttyUSB{k}/tty/ttyUSB{k}"
+        os.symlink(target, os.path.join(root, "dev", "char", f"{os.major(rdev)}:{os.minor(rdev)}"))
 
 
 def appear(modules, folder, seconds, replug):
@@ -392,6 +406,9 @@ def check_report(path, out, modules, logdir, options):
     if len(objects) != len(lines):
         problems.append(f"{len(objects)} report objects for {len(lines)} result lines")
     by_device = {m.device: m for m in modules}
+    runs = {obj.get("run") for obj in objects}
+    if len(runs) > 1:
+        problems.append(f"one run, {len(runs)} run ids: {sorted(map(str, runs))}")
     for obj, line in zip(objects, lines):
         fields = line.split("\t")
         if [key for key in obj if key in keys] != keys:
@@ -419,6 +436,8 @@ def check_report(path, out, modules, logdir, options):
             problems.append(f"{obj['device']} received {got[:120]!r}..., want {want[:120]!r}...")
         if logdir and obj["result"] == "configured":
             decoder = tool(options, "veldconf-decode")
+            if obj.get("transcript") != obj["imei"] + ".log":
+                problems.append(f"transcript {obj.get('transcript')!r} for {obj['imei']}")
             from_log = subprocess.run([decoder, os.path.join(logdir, obj["imei"] + ".log")],
                                       capture_output=True)
             from_module = subprocess.run([decoder], input=got, capture_output=True)
@@ -464,6 +483,7 @@ def run_case(case, command, prog, defines, options):
     with tempfile.TemporaryDirectory() as work:
         defines["log"] = os.path.join(work, "log")
         defines["report"] = os.path.join(work, "report.jsonl")
+        defines["sysfs"] = os.path.join(work, "sys")
         for folder in ("locks", "logdir", "watch", "small"):
             defines[folder] = os.path.join(work, folder)
             os.mkdir(defines[folder])
@@ -486,6 +506,8 @@ def run_in(case, command, prog, defines, options, stdin, work):
     modules, modules_held = (start_modules(case, work, defines, options)
                              if "modules" in case else ([], []))
     befores = [m.settings() for m in modules]
+    if "usb" in case:
+        make_sysfs(modules, defines["sysfs"])
     if "junk" in case:
         with open(os.path.join(defines["watch"], "port-file"), "w") as f:
             f.write("not a port\n")
@@ -531,8 +553,8 @@ def run_in(case, command, prog, defines, options, stdin, work):
             problems.append(f"transcripts {sorted(os.listdir(defines['logdir']))}, want {want}")
     if "report-objects" in case:
         problems += check_objects(case["report-objects"], defines)
-    if "report-has" in case:
-        want = decode(expand(case["report-has"], defines))
+    for text in case.get("report-has", []):
+        want = decode(expand(text, defines))
         with open(defines["report"], "rb") as f:
             if want not in f.read():
                 problems.append(f"the report holds no {want!r}")
@@ -567,6 +589,7 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     args = words(case, defines)
     env = {k: v for k, v in os.environ.items() if k != "POSIXLY_CORRECT"}
     env["VELDCONF_LOCK_DIR"] = locks
+    env["VELDCONF_SYSFS"] = defines["sysfs"]
     env.update(case["env"])
     if len(command) == 1:
         argv, executable = [prog.encode()] + args, command[0]
