@@ -247,6 +247,11 @@ int main(int argc, char *argv[]) {
     st.opts = o;
     st.opts.status_line = veld::is_terminal(stderr);
     if ((status = open_records(line, st)) >= 0) return status;
+    if (veld::modem_manager_runs()) {
+        std::fprintf(stderr, "%s: warning: ModemManager runs: it probes new serial ports and takes answers "
+                             "meant for this station (man veldconf-provision says how to keep it off)\n",
+                     program);
+    }
     veld::port_catch_interrupts();
     veld::run_station(st);
     if (st.reporting) veld::record_close(st.report);

@@ -11,6 +11,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #endif
 
@@ -24,6 +25,8 @@ std::string device_identity(const char *path) {
 }
 
 std::string usb_path(const char *) { return {}; }
+
+bool modem_manager_runs() { return false; }
 
 std::vector<listed_port> list_ports(const std::vector<const char *> &) {
     std::vector<listed_port> found;
@@ -80,6 +83,24 @@ std::string usb_path(const char *path) {
         start = at + 1;
     }
     return found;
+}
+
+bool modem_manager_runs() {
+    const char *root = std::getenv("VELDCONF_PROC");
+    glob_t names{};
+    bool runs = false;
+    const std::string pattern = std::string(root != nullptr ? root : "/proc") + "/[0-9]*/comm";
+    if (glob(pattern.c_str(), 0, nullptr, &names) == 0) {
+        for (std::size_t i = 0; i < names.gl_pathc && !runs; ++i) {
+            char comm[64] = "";
+            std::FILE *in = std::fopen(names.gl_pathv[i], "r");
+            if (in == nullptr) continue;
+            runs = std::fgets(comm, sizeof comm, in) != nullptr && std::strcmp(comm, "ModemManager\n") == 0;
+            std::fclose(in);
+        }
+    }
+    globfree(&names);
+    return runs;
 }
 
 std::vector<listed_port> list_ports(const std::vector<const char *> &patterns) {

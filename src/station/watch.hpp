@@ -23,4 +23,9 @@ std::string device_identity(const char *path);
 // by the device number; empty for a port on no USB device, and on Windows.
 std::string usb_path(const char *path);
 
+// Whether a ModemManager process runs (read from /proc, or the folder
+// VELDCONF_PROC names): it probes new serial ports and takes answers meant
+// for the station. Never on Windows.
+bool modem_manager_runs();
+
 }  // namespace veld

@@ -30,6 +30,8 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   tmpfs: KIB           {small} is a tmpfs of that size (the case is skipped,
                        and says so, where none can be mounted)
   report-objects: PATH N  PATH holds N lines, each a whole JSON object
+  modem-manager: yes   the process table {proc} (VELDCONF_PROC; empty otherwise)
+                       holds a process named ModemManager
   usb: yes             a sysfs tree in {sysfs} (VELDCONF_SYSFS) puts module K on
                        the USB interface 1-1.K:1.0
   junk: yes            the watched folder {watch} also holds a regular file,
@@ -166,6 +168,7 @@ def parse(path):
             elif key in ("stdout", "stderr", "stdin"):
                 block[key].append(value)
             elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "usb",
+                         "modem-manager",
                          "report-objects", "not-on-windows",
                          "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
@@ -484,7 +487,7 @@ def run_case(case, command, prog, defines, options):
         defines["log"] = os.path.join(work, "log")
         defines["report"] = os.path.join(work, "report.jsonl")
         defines["sysfs"] = os.path.join(work, "sys")
-        for folder in ("locks", "logdir", "watch", "small"):
+        for folder in ("locks", "logdir", "watch", "small", "proc"):
             defines[folder] = os.path.join(work, folder)
             os.mkdir(defines[folder])
         if "tmpfs" in case:
@@ -508,6 +511,10 @@ def run_in(case, command, prog, defines, options, stdin, work):
     befores = [m.settings() for m in modules]
     if "usb" in case:
         make_sysfs(modules, defines["sysfs"])
+    if "modem-manager" in case:
+        os.mkdir(os.path.join(defines["proc"], "812"))
+        with open(os.path.join(defines["proc"], "812", "comm"), "w") as f:
+            f.write("ModemManager\n")
     if "junk" in case:
         with open(os.path.join(defines["watch"], "port-file"), "w") as f:
             f.write("not a port\n")
@@ -590,6 +597,7 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     env = {k: v for k, v in os.environ.items() if k != "POSIXLY_CORRECT"}
     env["VELDCONF_LOCK_DIR"] = locks
     env["VELDCONF_SYSFS"] = defines["sysfs"]
+    env["VELDCONF_PROC"] = defines["proc"]
     env.update(case["env"])
     if len(command) == 1:
         argv, executable = [prog.encode()] + args, command[0]
