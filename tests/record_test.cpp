@@ -10,6 +10,7 @@
 #include "names.hpp"
 #include "record_file.hpp"
 #include "records.hpp"
+#include "slots.hpp"
 #include "watch.hpp"
 #include "text.hpp"
 #include "timestamp.hpp"
@@ -237,6 +238,59 @@ TEST(Record, EveryRunHasAnIdOfItsOwn) {
     const std::string second = veld::make_run_id();
     EXPECT_NE(first, second) << "two runs started in the same millisecond";
     EXPECT_NE(first.find("-" + std::to_string(getpid()) + "-"), std::string::npos) << first;
+}
+
+}  // namespace
+
+namespace {
+
+// A fixture's slots file, and what it makes of the ports.
+struct slots_case {
+    const char *text;
+    const char *fault;  // null: read
+};
+
+const slots_case slots_cases[] = {
+    {"1-1.1:1.0 A1\n# a comment\n\n/dev/null  N # on no USB device\n", nullptr},
+    {"1-1.1:1.0 A1\n1-1.1:1.0 A2\n", "line 2: 1-1.1:1.0 is given twice"},
+    {"1-1.1:1.0 A1\n1-1.2:1.0 A1\n", "line 2: the label A1 is given twice"},
+    {"1-1.1:1.0\n", "line 1: not a position and a label"},
+    {"1-1.1:1.0 A1 B\n", "line 1: not a position and a label"},
+};
+
+TEST(Record, SlotsFiles) {
+    char dir[] = "/tmp/record_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/slots";
+    for (const slots_case &c : slots_cases) {
+        write_file(path, c.text);
+        veld::slot_map map;
+        veld::reason why;
+        const bool read = veld::read_slots(path.c_str(), map, why);
+        EXPECT_STREQ(read ? nullptr : why.text + path.size() + 2, c.fault) << c.text;
+    }
+    write_file(path, slots_cases[0].text);
+    veld::slot_map map;
+    veld::reason why;
+    ASSERT_TRUE(veld::read_slots(path.c_str(), map, why));
+    const struct {
+        const char *device;
+        const char *usb;
+        const char *slot;
+        bool listed;
+    } ports[] = {
+        {"/dev/ttyUSB3", "1-1.1:1.0", "A1", true},
+        {"/dev/ttyUSB4", "1-1.9:1.0", "1-1.9:1.0", false},
+        {"/dev/./null", "", "N", true},
+        {"/dev/zero", "", "", false},
+    };
+    for (const auto &port : ports) {
+        bool listed = false;
+        EXPECT_EQ(veld::slot_of(map, port.device, port.usb, listed), port.slot) << port.device;
+        EXPECT_EQ(listed, port.listed) << port.device;
+    }
+    std::remove(path.c_str());
+    rmdir(dir);
 }
 
 }  // namespace

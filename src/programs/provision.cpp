@@ -35,6 +35,8 @@ const char usage_head[] =
     "  --report FILE      append one JSON object per port (JSON Lines)\n"
     "  --log-dir DIR      write each module's transcript as DIR/IMEI.log\n"
     "  --station NAME     the station named in the report (default the host name)\n"
+    "  --slots FILE       provision only the ports FILE lists (lines: USB-PATH LABEL\n"
+    "                     or DEVICE LABEL), each under its slot's label\n"
     "  --operator NAME    the operator named in the report\n"
     "  --watch[=PATTERN]  provision the serial ports that appear (PATTERN, a\n"
     "                     glob, may be repeated; default /dev/ttyUSB* and\n"
@@ -52,7 +54,7 @@ constexpr std::size_t max_patterns = 16;
 
 // The values of this program's long options that have no letter.
 enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option, station_option,
-       operator_option };
+       operator_option, slots_option };
 
 struct command_line {
     veld::station_options station;
@@ -115,6 +117,16 @@ int check_longest_name(const char *format, const tool_settings &tool) {
     return veld::usage_error(program, "--name: its longest name (%zu bytes) is refused: %s", len, refusal.text);
 }
 
+// With --slots, a batch's every DEVICE must be in a slot.
+int check_slotted(const veld::station_options &o) {
+    for (std::size_t i = 0; i < o.device_count && o.slots_file != nullptr; ++i) {
+        bool listed = false;
+        veld::slot_of(o.slots, o.devices[i], veld::usb_path(o.devices[i]), listed);
+        if (!listed) return veld::usage_error(program, "%s is in no slot of %s", o.devices[i], o.slots_file);
+    }
+    return -1;
+}
+
 // Two words for one port would give it two jobs at once.
 int check_distinct(char *const devices[], std::size_t count) {
     std::vector<std::string> seen(count);
@@ -149,6 +161,10 @@ int read_option(int c, command_line &line) {
         case report_option: line.report = veld::optarg; return -1;
         case log_dir_option: o.log_dir = veld::optarg; return -1;
         case station_option: o.run.station = veld::optarg; return -1;
+        case slots_option:
+            o.slots_file = veld::optarg;
+            if (!veld::read_slots(o.slots_file, o.slots, why)) return veld::usage_error(program, "--slots %s", why.text);
+            return -1;
         case operator_option: o.run.operator_name = veld::optarg; return -1;
         case watch_option:
             o.watch = true;
@@ -176,6 +192,7 @@ int read_command_line(int argc, char *argv[], command_line &line) {
         {"log-dir", veld::required_argument, nullptr, log_dir_option},
         {"watch", veld::optional_argument, nullptr, watch_option},
         {"station", veld::required_argument, nullptr, station_option},
+        {"slots", veld::required_argument, nullptr, slots_option},
         {"operator", veld::required_argument, nullptr, operator_option},
         {"baud", veld::required_argument, nullptr, veld::baud_option},
         {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
@@ -204,6 +221,7 @@ int read_command_line(int argc, char *argv[], command_line &line) {
     if (o.device_count > max_devices) return veld::usage_error(program, "more than 256 devices");
     // veldconf's words, with its program name where the -- stood.
     if (int status = check_distinct(o.devices, o.device_count); status >= 0) return status;
+    if (int status = check_slotted(o); status >= 0) return status;
     static char veldconf_name[] = "veldconf";
     argv[split] = veldconf_name;
     if (int status = read_veldconf_options(argc - split, argv + split, o.tool); status >= 0) return status;

@@ -138,8 +138,17 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
     const std::string device = r.device;
     r = port_record{};
     r.device = device;
-    r.slot = usb_path(device.c_str());
+    bool listed = false;
+    r.slot = slot_of(st.opts.slots, device.c_str(), usb_path(device.c_str()), listed);
     r.started_ms = wall_clock_ms();
+    if (st.opts.slots_file != nullptr && !listed) {  // a batch's ports were checked before
+        r.what = result::passed_over;
+        fail(r.why, "not in a slot of %s", st.opts.slots_file);
+        std::lock_guard<std::mutex> hold(st.lock);
+        schedule_done(st.ports, index, false);
+        publish(st, r);
+        return;
+    }
     const auto start = std::chrono::steady_clock::now();
     char partial[1024] = "";
     std::FILE *log = nullptr;

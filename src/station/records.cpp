@@ -110,9 +110,10 @@ void format_report_object(const port_record &r, const run_facts &run, std::strin
 
 namespace {
 
-void note(std::string &list, const std::string &device, const char *why) {
+void note(std::string &list, const std::string &device, const std::string &slot, const char *why) {
     if (!list.empty()) list += ", ";
     list += device;
+    if (!slot.empty()) list.append(" [").append(slot).append("]");
     if (why != nullptr) list.append(" (").append(why).append(")");
 }
 
@@ -123,11 +124,11 @@ void count_result(tally &t, const port_record &r) {
     if (r.what == result::configured) ++t.configured;
     if (r.what == result::failed) {
         ++t.failed;
-        note(t.failures, r.device, r.why.text);
+        note(t.failures, r.device, r.slot, r.why.text);
     }
     if (r.what == result::interrupted) {
         ++t.interrupted;
-        note(t.interruptions, r.device, nullptr);
+        note(t.interruptions, r.device, r.slot, nullptr);
     }
 }
 

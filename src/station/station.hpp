@@ -16,6 +16,7 @@
 #include "records.hpp"
 #include "scheduler.hpp"
 #include "settings.hpp"
+#include "slots.hpp"
 
 namespace veld {
 
@@ -36,6 +37,8 @@ struct station_options {
     std::size_t device_count;
     tool_settings tool;  // veldconf's options, checked, without a name
     run_facts run;
+    const char *slots_file;  // --slots, or null
+    slot_map slots;          // its slots: only those are provisioned
 };
 
 struct station {

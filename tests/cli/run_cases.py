@@ -30,6 +30,7 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   tmpfs: KIB           {small} is a tmpfs of that size (the case is skipped,
                        and says so, where none can be mounted)
   report-objects: PATH N  PATH holds N lines, each a whole JSON object
+  file: NAME=TEXT      {files}/NAME holds TEXT (with its escapes)
   modem-manager: yes   the process table {proc} (VELDCONF_PROC; empty otherwise)
                        holds a process named ModemManager
   usb: yes             a sysfs tree in {sysfs} (VELDCONF_SYSFS) puts module K on
@@ -175,7 +176,7 @@ def parse(path):
                          "modules", "appear", "report-consistent", "at-once",
                          "replug", "logs"):
                 block[key] = value
-            elif key in ("received", "received-raw", "results", "report-has"):
+            elif key in ("received", "received-raw", "results", "report-has", "file"):
                 block.setdefault(key, []).append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
@@ -487,7 +488,7 @@ def run_case(case, command, prog, defines, options):
         defines["log"] = os.path.join(work, "log")
         defines["report"] = os.path.join(work, "report.jsonl")
         defines["sysfs"] = os.path.join(work, "sys")
-        for folder in ("locks", "logdir", "watch", "small", "proc"):
+        for folder in ("locks", "logdir", "watch", "small", "proc", "files"):
             defines[folder] = os.path.join(work, folder)
             os.mkdir(defines[folder])
         if "tmpfs" in case:
@@ -509,6 +510,10 @@ def run_in(case, command, prog, defines, options, stdin, work):
     modules, modules_held = (start_modules(case, work, defines, options)
                              if "modules" in case else ([], []))
     befores = [m.settings() for m in modules]
+    for spec in case.get("file", []):
+        name, _, text = spec.partition("=")
+        with open(os.path.join(defines["files"], name), "wb") as f:
+            f.write(decode(expand(text, defines)))
     if "usb" in case:
         make_sysfs(modules, defines["sysfs"])
     if "modem-manager" in case:
