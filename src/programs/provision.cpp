@@ -35,6 +35,8 @@ const char usage_head[] =
     "  --report FILE      append one JSON object per port (JSON Lines)\n"
     "  --log-dir DIR      write each module's transcript as DIR/IMEI.log\n"
     "  --station NAME     the station named in the report (default the host name)\n"
+    "  --manifest FILE    per-module values by IMEI (CSV: imei, then veldconf's long\n"
+    "                     option names and name); only the modules it lists\n"
     "  --slots FILE       provision only the ports FILE lists (lines: USB-PATH LABEL\n"
     "                     or DEVICE LABEL), each under its slot's label\n"
     "  --operator NAME    the operator named in the report\n"
@@ -54,7 +56,7 @@ constexpr std::size_t max_patterns = 16;
 
 // The values of this program's long options that have no letter.
 enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option, station_option,
-       operator_option, slots_option };
+       operator_option, slots_option, manifest_option };
 
 struct command_line {
     veld::station_options station;
@@ -97,24 +99,16 @@ int read_veldconf_options(int argc, char *argv[], tool_settings &tool) {
     return -1;
 }
 
-// The longest name the format makes (a 15-digit IMEI and IMSI) must make
-// a configuration veldconf takes: found before any port is opened, not on
-// each module.
-int check_longest_name(const char *format, const tool_settings &tool) {
-    veld::identity longest{};
-    std::memset(longest.imei, '9', veld::imei_digits);
-    std::memset(longest.imsi, '9', veld::max_imsi_digits);
-    static char name[veld::max_text_len + 1];
-    const std::size_t len = veld::make_name(format, longest, name, veld::max_text_len);
-    veld::reason refusal;
-    if (len > veld::max_text_len) {
-        veld::fail(refusal, "NAME exceed.");
-    } else {
-        name[len] = '\0';
-        tool_settings settings = tool;
-        if (store_tool_option('n', name, settings, refusal)) return -1;
+// What the settings need beside veldconf's words, checked before any port
+// is opened: the longest name (a 15-digit IMEI and IMSI) must make a
+// configuration veldconf takes, and the manifest's every row must be sound.
+int check_names_and_rows(veld::station_options &o) {
+    veld::reason why;
+    if (!veld::check_longest_name(o.name, o.tool, why)) return veld::usage_error(program, "--name: %s", why.text);
+    if (o.manifest_file != nullptr && !veld::read_manifest(o.manifest_file, o.tool, o.rows, why)) {
+        return veld::usage_error(program, "--manifest %s: %s", o.manifest_file, why.text);
     }
-    return veld::usage_error(program, "--name: its longest name (%zu bytes) is refused: %s", len, refusal.text);
+    return -1;
 }
 
 // With --slots, a batch's every DEVICE must be in a slot.
@@ -161,6 +155,7 @@ int read_option(int c, command_line &line) {
         case report_option: line.report = veld::optarg; return -1;
         case log_dir_option: o.log_dir = veld::optarg; return -1;
         case station_option: o.run.station = veld::optarg; return -1;
+        case manifest_option: o.manifest_file = veld::optarg; return -1;
         case slots_option:
             o.slots_file = veld::optarg;
             if (!veld::read_slots(o.slots_file, o.slots, why)) return veld::usage_error(program, "--slots %s", why.text);
@@ -193,6 +188,7 @@ int read_command_line(int argc, char *argv[], command_line &line) {
         {"watch", veld::optional_argument, nullptr, watch_option},
         {"station", veld::required_argument, nullptr, station_option},
         {"slots", veld::required_argument, nullptr, slots_option},
+        {"manifest", veld::required_argument, nullptr, manifest_option},
         {"operator", veld::required_argument, nullptr, operator_option},
         {"baud", veld::required_argument, nullptr, veld::baud_option},
         {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
@@ -225,7 +221,7 @@ int read_command_line(int argc, char *argv[], command_line &line) {
     static char veldconf_name[] = "veldconf";
     argv[split] = veldconf_name;
     if (int status = read_veldconf_options(argc - split, argv + split, o.tool); status >= 0) return status;
-    return check_longest_name(o.name, o.tool);
+    return check_names_and_rows(o);
 }
 
 // The report and the transcripts' folder must take what the run writes.

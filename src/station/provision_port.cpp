@@ -41,9 +41,22 @@ bool name_transcript(const station &st, const char *partial, port_record &r, rea
 
 // Builds the module's configuration, as veldconf would for its name, and
 // checks its lines with the reader's checks; false with the reason.
-bool build_configuration(const station &st, job_room &room, port_record &r) {
-    const std::size_t len = make_name(st.opts.name, r.id, room.name, max_text_len);
+bool build_configuration(station &st, job_room &room, port_record &r) {
     tool_settings settings = st.opts.tool;
+    const char *format = st.opts.name;
+    const manifest_row *row = nullptr;
+    if (st.opts.manifest_file != nullptr) {
+        const long found = find_row(st.opts.rows, r.id.imei);
+        if (found < 0) return fail(r.why, "not in the manifest");
+        std::lock_guard<std::mutex> hold(st.lock);
+        st.matched[static_cast<std::size_t>(found)] = true;
+        row = &st.opts.rows.rows[static_cast<std::size_t>(found)];
+        apply_row(*row, settings);
+        if (!row->name.empty() && !row->literal) format = row->name.c_str();
+    }
+    const bool literal = row != nullptr && row->literal && !row->name.empty();
+    std::size_t len = literal ? row->name.size() : make_name(format, r.id, room.name, max_text_len);
+    if (literal) std::memcpy(room.name, row->name.data(), len);
     if (len > max_text_len) return fail(r.why, "NAME exceed.");
     room.name[len] = '\0';
     if (!store_tool_option('n', room.name, settings, r.why)) return false;

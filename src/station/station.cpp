@@ -118,6 +118,17 @@ void give_up(station &st, std::size_t index) {
     publish(st, r);
 }
 
+// The manifest's rows no module took, so that a module missing from the
+// bench is seen.
+void say_unmatched(station &st) {
+    const std::vector<manifest_row> &rows = st.opts.rows.rows;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (st.matched[i]) continue;
+        std::fprintf(stderr, "%s: no module took the manifest's line %ld (%s)\n", st.opts.program, rows[i].line,
+                     rows[i].imei.c_str());
+    }
+}
+
 void put_verbose(void *context, const char *text, std::size_t len) {
     station &st = *static_cast<station *>(context);
     std::lock_guard<std::mutex> hold(st.lock);
@@ -161,6 +172,7 @@ void publish(station &st, const port_record &r) {
 }
 
 void run_station(station &st) {
+    st.matched.assign(st.opts.rows.rows.size(), false);
     if (st.opts.watch) schedule_watch(st.ports);
     else schedule_batch(st.ports, st.opts.devices, st.opts.device_count);
     const std::size_t jobs = job_count(st.opts);
@@ -185,6 +197,7 @@ void run_station(station &st) {
     halt_if_asked(st);
     for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
     clear_status(st);
+    if (!st.opts.watch) say_unmatched(st);
     if (st.opts.quiet && st.counts.failed == 0 && st.counts.interrupted == 0) return;
     write_summary(stderr, st.counts);
 }

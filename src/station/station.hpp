@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "manifest.hpp"
 #include "names.hpp"
 #include "port_settings.hpp"
 #include "record_file.hpp"
@@ -39,6 +40,8 @@ struct station_options {
     run_facts run;
     const char *slots_file;  // --slots, or null
     slot_map slots;          // its slots: only those are provisioned
+    const char *manifest_file;  // --manifest, or null
+    manifest rows;              // its rows: only the modules it lists are provisioned
 };
 
 struct station {
@@ -49,6 +52,7 @@ struct station {
     std::condition_variable work;
     scheduler ports;
     names_given names;
+    std::vector<bool> matched;  // the manifest's rows a module took
     tally counts;
     std::size_t lost;  // records that could not be written
     bool no_job;       // not one job could be started

@@ -1,0 +1,48 @@
+// A manifest: per-module values keyed by the module's IMEI, from a CSV
+// file (a header row, commas, fields in double quotes where they hold
+// commas, quotes or line ends, LF or CR LF, a leading byte-order mark
+// passed over). The first column is imei (15 digits); the others are
+// among veldconf's long option names (uri, port, keep_alive, debug, boot,
+// encrypt, block1, block2, block2th) and name (a --name format, or a
+// literal name for that one module). An empty cell takes the command's
+// value. Every row is checked as it is read, more strictly than veldconf's
+// words, as people type manifests: a number is a decimal number within
+// its field's range.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "settings.hpp"
+#include "text.hpp"
+
+namespace veld {
+
+struct manifest_row {
+    long line;
+    std::string imei;
+    std::vector<std::pair<char, std::string>> values;  // veldconf's option letter, its cell
+    std::string name;  // the name cell, or empty
+    bool literal;      // the name is the module's own, not a format
+};
+
+struct manifest {
+    std::vector<manifest_row> rows;
+};
+
+// Reads path; false with "line N, column C: ..." (or the file's fault).
+// base: the command's own settings, which a row's cells complete.
+bool read_manifest(const char *path, const tool_settings &base, manifest &m, reason &why);
+
+// The row of the module with this IMEI, or -1.
+long find_row(const manifest &m, const char *imei);
+
+// The row's values over settings; the name cell is the caller's.
+void apply_row(const manifest_row &row, tool_settings &settings);
+
+// Whether a name format's longest name (a 15-digit IMEI and IMSI) makes a
+// configuration veldconf takes; false with the refusal.
+bool check_longest_name(const char *format, const tool_settings &settings, reason &why);
+
+}  // namespace veld
