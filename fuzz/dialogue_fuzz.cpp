@@ -38,10 +38,10 @@ struct run {
     std::size_t written_at = 0;  // how much of the module's bytes had been read at the last write
 };
 
-int write_watched(void *context, const char *data, std::size_t len) {
+int write_watched(void *context, const char *data, std::size_t len, long timeout_ms) {
     run &r = *static_cast<run *>(context);
     r.written_at = r.port.delivered.size();
-    return write_memory(&r.port, data, len);
+    return write_memory(&r.port, data, len, timeout_ms);
 }
 
 long read_watched(void *context, char *buffer, std::size_t capacity, long timeout_ms) {
