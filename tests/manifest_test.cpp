@@ -8,6 +8,7 @@
 #include <string>
 
 #include "manifest.hpp"
+#include "resume.hpp"
 
 namespace {
 
@@ -94,6 +95,93 @@ TEST(Manifest, ARowsValuesGoOverTheCommands) {
     EXPECT_EQ(settings.config.port, 7) << "an empty cell takes the command's value";
     EXPECT_EQ(m.rows[0].name, "x,{imei}");
     EXPECT_FALSE(m.rows[0].literal);
+    std::remove(path.c_str());
+    rmdir(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// Reports as earlier runs, and crashes, left them.
+struct resume_case {
+    const char *name;
+    std::string text;
+    const char *fault;  // null: read
+    std::size_t modules;
+    std::size_t cut;
+};
+
+const std::string configured =
+    "{\"device\": \"/dev/a\\u00e9\", \"imei\": \"490154203237511\", \"imsi\": \"001010123456\", \"endpoint\": \"e\", "
+    "\"command\": \"veldconf -b 0 -e 0 -d 0 -p 5683 -t 300 -i coap://h -n e -u 5 -g 5 -x 2\", \"lines\": 1, "
+    "\"acknowledged\": 1, \"result\": \"configured\", \"reason\": null, \"started\": \"T0\", \"seconds\": 0.1}";
+
+std::string with_null_imei() {
+    std::string text = configured;
+    const std::string imei = "\"imei\": \"490154203237511\"";
+    return text.replace(text.find(imei), imei.size(), "\"imei\": null");
+}
+const std::string without_module = with_null_imei();
+
+const resume_case resume_cases[] = {
+    {"one object", configured + "\n", nullptr, 1, 0},
+    {"no line end at the end", configured, nullptr, 1, 0},
+    {"a line cut short at the end", configured + "\n{\"device\": \"/dev/b\", \"im", nullptr, 1, 1},
+    {"a line cut short in a string's escape", configured + "\n{\"device\": \"/dev/\\u00", nullptr, 1, 1},
+    {"a line cut short, then more", "{\"device\": \"/de\n" + configured + "\n", nullptr, 1, 1},
+    {"an object without a module is no module", configured + "\n" + without_module + "\n", nullptr, 1, 0},
+    {"not JSON", configured + "\nnot an object\n", "line 2: not a report object", 0, 0},
+    {"JSON, but no report object", "{\"a\": 1}\n", "line 1: not a report object", 0, 0},
+    {"text after the object", configured + " x\n", "line 1: not a report object", 0, 0},
+    {"a control byte in a string", "{\"device\": \"a\tb\"}\n", "line 1: not a report object", 0, 0},
+};
+
+TEST(Resume, Reports) {
+    char dir[] = "/tmp/resume_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/report.jsonl";
+    for (const resume_case &c : resume_cases) {
+        std::FILE *out = std::fopen(path.c_str(), "wb");
+        std::fwrite(c.text.data(), 1, c.text.size(), out);
+        std::fclose(out);
+        veld::resume_state state;
+        veld::reason why;
+        const bool read = veld::read_resume(path.c_str(), state, why);
+        EXPECT_STREQ(read ? nullptr : why.text, c.fault) << c.name;
+        if (!read) continue;
+        EXPECT_EQ(state.latest.size(), c.modules) << c.name;
+        EXPECT_EQ(state.cut_lines.size(), c.cut) << c.name;
+    }
+    std::remove(path.c_str());
+    veld::resume_state none;
+    veld::reason why;
+    EXPECT_TRUE(veld::read_resume(path.c_str(), none, why)) << "no report yet: nothing was done";
+    rmdir(dir);
+}
+
+TEST(Resume, TheSameConfigurationOnly) {
+    char dir[] = "/tmp/resume_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/report.jsonl";
+    std::FILE *out = std::fopen(path.c_str(), "wb");
+    std::fputs((configured + "\n").c_str(), out);
+    std::fclose(out);
+    veld::resume_state state;
+    veld::reason why;
+    ASSERT_TRUE(veld::read_resume(path.c_str(), state, why));
+    const veld::client_config same{0, 0, 0, 5683, 300, 8, "coap://h", 1, "e", 5, 5, 2};
+    const std::string module = "490154203237511;001010123456";
+    EXPECT_TRUE(veld::configured_before(state, module, same, true, why));
+    EXPECT_STREQ(why.text, "configured at T0 on /dev/a\xC3\xA9");
+    veld::client_config other_port = same;
+    other_port.port = 6000;
+    EXPECT_FALSE(veld::configured_before(state, module, other_port, true, why)) << "the run fixes the port";
+    EXPECT_TRUE(veld::configured_before(state, module, other_port, false, why)) << "the run draws the port";
+    veld::client_config other_uri = same;
+    other_uri.uri = "coap://i";
+    EXPECT_FALSE(veld::configured_before(state, module, other_uri, true, why));
+    EXPECT_FALSE(veld::configured_before(state, "490154203237511;001010123457", same, true, why));
     std::remove(path.c_str());
     rmdir(dir);
 }

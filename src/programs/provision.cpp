@@ -37,6 +37,8 @@ const char usage_head[] =
     "  --station NAME     the station named in the report (default the host name)\n"
     "  --manifest FILE    per-module values by IMEI (CSV: imei, then veldconf's long\n"
     "                     option names and name); only the modules it lists\n"
+    "  --resume           with --report: modules the report says were configured\n"
+    "                     as this run would configure them are skipped\n"
     "  --slots FILE       provision only the ports FILE lists (lines: USB-PATH LABEL\n"
     "                     or DEVICE LABEL), each under its slot's label\n"
     "  --operator NAME    the operator named in the report\n"
@@ -56,7 +58,7 @@ constexpr std::size_t max_patterns = 16;
 
 // The values of this program's long options that have no letter.
 enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option, station_option,
-       operator_option, slots_option, manifest_option };
+       operator_option, slots_option, manifest_option, resume_option };
 
 struct command_line {
     veld::station_options station;
@@ -156,6 +158,7 @@ int read_option(int c, command_line &line) {
         case log_dir_option: o.log_dir = veld::optarg; return -1;
         case station_option: o.run.station = veld::optarg; return -1;
         case manifest_option: o.manifest_file = veld::optarg; return -1;
+        case resume_option: o.resume = true; return -1;
         case slots_option:
             o.slots_file = veld::optarg;
             if (!veld::read_slots(o.slots_file, o.slots, why)) return veld::usage_error(program, "--slots %s", why.text);
@@ -189,6 +192,7 @@ int read_command_line(int argc, char *argv[], command_line &line) {
         {"station", veld::required_argument, nullptr, station_option},
         {"slots", veld::required_argument, nullptr, slots_option},
         {"manifest", veld::required_argument, nullptr, manifest_option},
+        {"resume", veld::no_argument, nullptr, resume_option},
         {"operator", veld::required_argument, nullptr, operator_option},
         {"baud", veld::required_argument, nullptr, veld::baud_option},
         {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
@@ -224,6 +228,19 @@ int read_command_line(int argc, char *argv[], command_line &line) {
     return check_names_and_rows(o);
 }
 
+// With --resume, the report says what was done before; a line cut short
+// by a crash is passed over, and said.
+int read_done(const command_line &line, veld::station_options &o) {
+    if (!o.resume) return -1;
+    if (line.report == nullptr) return veld::usage_error(program, "--resume reads the report: give --report FILE");
+    veld::reason why;
+    if (!veld::read_resume(line.report, o.done, why)) return veld::usage_error(program, "--resume: %s: %s", line.report, why.text);
+    for (long cut : o.done.cut_lines) {
+        std::fprintf(stderr, "%s: warning: %s: line %ld is cut short (a crash?), passed over\n", program, line.report, cut);
+    }
+    return -1;
+}
+
 // The report and the transcripts' folder must take what the run writes.
 int open_records(const command_line &line, veld::station &st) {
     veld::reason why;
@@ -256,7 +273,7 @@ int main(int argc, char *argv[]) {
     o.name = "{imei};{imsi}";
     o.run = {veld::host_name(), nullptr, veld::make_run_id(), VELDCONF_VERSION};
     int status = read_command_line(argc, argv, line);
-    if (status >= 0) return status;
+    if (status >= 0 || (status = read_done(line, o)) >= 0) return status;
     veld::station st{};
     st.opts = o;
     st.opts.status_line = veld::is_terminal(stderr);

@@ -62,6 +62,7 @@ bool build_configuration(station &st, job_room &room, port_record &r) {
     if (!store_tool_option('n', room.name, settings, r.why)) return false;
     r.endpoint = room.name;
     r.endpoint_len = len;
+    room.port_fixed = settings.port_given;
     if (!settings.port_given) settings.config.port = draw_port();
     room.config = settings.config;
     const std::size_t text_len = format_config_commands(room.config, room.commands, sizeof room.commands);
@@ -127,6 +128,15 @@ void converse(station &st, job_room &room, std::size_t index, port_record &r) {
     if (r.what != result::configured || !claim_module(st, index, r)) return;
     if (!build_configuration(st, room, r)) {
         r.what = result::failed;
+        return;
+    }
+    if (st.opts.resume && configured_before(st.opts.done, module_of(r.id), room.config, room.port_fixed, r.why)) {
+        r.what = result::skipped;
+        r.before = true;
+        r.config = nullptr;  // nothing is sent
+        std::lock_guard<std::mutex> hold(st.lock);
+        reason taken;  // the name stays the module's, where no other has it
+        give_name(st.names, std::string(room.name, r.endpoint_len), module_of(r.id), r.device, taken);
         return;
     }
     if (!claim_name(st, room, r)) return;

@@ -21,6 +21,7 @@ struct job_room {
     char commands[max_commands_len];
     framing lines;
     client_config config;
+    bool port_fixed;  // by the command or the manifest, not drawn
     port_record record;
 };
 

@@ -122,6 +122,7 @@ void note(std::string &list, const std::string &device, const std::string &slot,
 void count_result(tally &t, const port_record &r) {
     ++t.done;
     if (r.what == result::configured) ++t.configured;
+    if (r.what == result::skipped && r.before) ++t.before;
     if (r.what == result::failed) {
         ++t.failed;
         note(t.failures, r.device, r.slot, r.why.text);
@@ -134,6 +135,7 @@ void count_result(tally &t, const port_record &r) {
 
 void write_summary(std::FILE *out, const tally &t) {
     std::fprintf(out, "configured %zu of %zu modules", t.configured, t.configured + t.failed + t.interrupted);
+    if (t.before > 0) std::fprintf(out, "; %zu configured before", t.before);
     if (t.failed > 0) {
         std::fputs("; failed: ", out);
         write_field(out, t.failures.data(), t.failures.size());

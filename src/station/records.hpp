@@ -34,6 +34,7 @@ struct port_record {
     double seconds;
     bool transcript_lost;
     reason transcript_fault;  // why, when lost
+    bool before;              // skipped: configured so by an earlier run
     std::string transcript;   // its file name in the log folder, or empty
     std::string slot;         // where the port is on the fixture, or empty
 };
@@ -59,14 +60,15 @@ void format_report_object(const port_record &r, const run_facts &run, std::strin
 
 // The counts and lists of the summary.
 struct tally {
-    std::size_t done, failed, configured, interrupted;
+    std::size_t done, failed, configured, interrupted, before;
     std::string failures;       // "DEVICE (reason), ..."
     std::string interruptions;  // "DEVICE, ..."
 };
 
 void count_result(tally &t, const port_record &r);
 
-// "configured N of M modules; failed: ...; interrupted: ..." and a line end,
+// "configured N of M modules; K configured before; failed: ...;
+// interrupted: ..." and a line end,
 // M the modules configured, failed or interrupted, what the modules said
 // escaped.
 void write_summary(std::FILE *out, const tally &t);

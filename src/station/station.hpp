@@ -15,6 +15,7 @@
 #include "port_settings.hpp"
 #include "record_file.hpp"
 #include "records.hpp"
+#include "resume.hpp"
 #include "scheduler.hpp"
 #include "settings.hpp"
 #include "slots.hpp"
@@ -42,6 +43,8 @@ struct station_options {
     slot_map slots;          // its slots: only those are provisioned
     const char *manifest_file;  // --manifest, or null
     manifest rows;              // its rows: only the modules it lists are provisioned
+    bool resume;                // --resume: what the report says was done is not done again
+    resume_state done;
 };
 
 struct station {

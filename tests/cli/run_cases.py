@@ -79,6 +79,8 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        any one time, and once N were
   results: TEXT        the tool's result lines, in any order, their fifth
                        field (the seconds) written as S
+  report-before: TEXT  the report {report} holds TEXT before the run (line by
+                       line; report-consistent reads what follows)
   report-has: TEXT     the report {report} holds TEXT, byte for byte (each
                        such line)
   report-consistent: yes  the report {report} holds one object per result
@@ -166,8 +168,8 @@ def parse(path):
             elif key == "env":
                 name, _, val = value.partition("=")
                 block["env"][name] = val
-            elif key in ("stdout", "stderr", "stdin"):
-                block[key].append(value)
+            elif key in ("stdout", "stderr", "stdin", "report-before"):
+                block.setdefault(key, []).append(value)
             elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "usb",
                          "modem-manager",
                          "report-objects", "not-on-windows",
@@ -396,12 +398,13 @@ def check_escapes(obj):
     return problems
 
 
-def check_report(path, out, modules, logdir, options):
-    """The report against the result lines, and what each module got."""
+def check_report(path, out, modules, logdir, options, before=0):
+    """The report against the result lines, and what each module got; the
+    first `before` lines were there before the run."""
     problems = []
     try:
         with open(path, "rb") as f:
-            objects = [json.loads(line) for line in f]
+            objects = [json.loads(line) for line in f.read().splitlines()[before:]]
     except (OSError, ValueError) as error:
         return [f"the report cannot be read: {error}"]
     keys = ["device", "imei", "imsi", "endpoint", "command", "lines", "acknowledged",
@@ -427,10 +430,10 @@ def check_report(path, out, modules, logdir, options):
         if not re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", obj["started"]):
             problems.append(f"started {obj['started']!r}")
         module = by_device.get(obj["device"])
-        if module is None or obj["result"] == "skipped":
+        if module is None:
             continue
         want = b""
-        if obj["command"] is not None:
+        if obj["command"] is not None and obj["result"] != "skipped":
             made = subprocess.run([tool(options, "veldconf")] + shell_words(obj["command"])[1:],
                                   capture_output=True, check=True).stdout.splitlines(keepends=True)
             count = len(made) if obj["result"] == "configured" else obj["acknowledged"] + 1
@@ -510,6 +513,9 @@ def run_in(case, command, prog, defines, options, stdin, work):
     modules, modules_held = (start_modules(case, work, defines, options)
                              if "modules" in case else ([], []))
     befores = [m.settings() for m in modules]
+    if case.get("report-before"):
+        with open(defines["report"], "wb") as f:
+            f.write(decode(expand("".join(case["report-before"]), defines)))
     for spec in case.get("file", []):
         name, _, text = spec.partition("=")
         with open(os.path.join(defines["files"], name), "wb") as f:
@@ -571,9 +577,10 @@ def run_in(case, command, prog, defines, options, stdin, work):
             if want not in f.read():
                 problems.append(f"the report holds no {want!r}")
     if "report-consistent" in case:
+        before = decode(expand("".join(case.get("report-before", [])), defines)).count(b"\n")
         problems += check_report(defines["report"], out, modules,
                                  defines["logdir"] if "{logdir}" in " ".join(case["args"]) else None,
-                                 options)
+                                 options, before)
     if sorted(os.listdir(locks)) != planted:
         problems.append(f"lock files left behind: {sorted(os.listdir(locks))}")
     if module:
