@@ -13,6 +13,7 @@
 #include "port_settings.hpp"
 #include "program.hpp"
 #include "settings.hpp"
+#include "plan.hpp"
 #include "station.hpp"
 #include "watch.hpp"
 
@@ -46,6 +47,8 @@ const char usage_head[] =
     "                     glob, may be repeated; default /dev/ttyUSB* and\n"
     "                     /dev/ttyACM*, on Windows the COM ports)\n";
 const char usage_tail[] =
+    "  --check            check everything as a run would, say what it would do,\n"
+    "                     and open no port\n"
     "  --quiet            print only the result lines and errors\n"
     "  --verbose          show what each module says besides its answers\n"
     "  --help             print this text\n"
@@ -58,11 +61,12 @@ constexpr std::size_t max_patterns = 16;
 
 // The values of this program's long options that have no letter.
 enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option, station_option,
-       operator_option, slots_option, manifest_option, resume_option };
+       operator_option, slots_option, manifest_option, resume_option, check_option };
 
 struct command_line {
     veld::station_options station;
     const char *report;  // or null
+    bool check;          // say what a run would do, and open no port
 };
 
 // veldconf's options are refused at the first fault the scan reports.
@@ -159,6 +163,7 @@ int read_option(int c, command_line &line) {
         case station_option: o.run.station = veld::optarg; return -1;
         case manifest_option: o.manifest_file = veld::optarg; return -1;
         case resume_option: o.resume = true; return -1;
+        case check_option: line.check = true; return -1;
         case slots_option:
             o.slots_file = veld::optarg;
             if (!veld::read_slots(o.slots_file, o.slots, why)) return veld::usage_error(program, "--slots %s", why.text);
@@ -193,6 +198,7 @@ int read_command_line(int argc, char *argv[], command_line &line) {
         {"slots", veld::required_argument, nullptr, slots_option},
         {"manifest", veld::required_argument, nullptr, manifest_option},
         {"resume", veld::no_argument, nullptr, resume_option},
+        {"check", veld::no_argument, nullptr, check_option},
         {"operator", veld::required_argument, nullptr, operator_option},
         {"baud", veld::required_argument, nullptr, veld::baud_option},
         {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
@@ -274,15 +280,19 @@ int main(int argc, char *argv[]) {
     o.run = {veld::host_name(), nullptr, veld::make_run_id(), VELDCONF_VERSION};
     int status = read_command_line(argc, argv, line);
     if (status >= 0 || (status = read_done(line, o)) >= 0) return status;
-    veld::station st{};
-    st.opts = o;
-    st.opts.status_line = veld::is_terminal(stderr);
-    if ((status = open_records(line, st)) >= 0) return status;
     if (veld::modem_manager_runs()) {
         std::fprintf(stderr, "%s: warning: ModemManager runs: it probes new serial ports and takes answers "
                              "meant for this station (man veldconf-provision says how to keep it off)\n",
                      program);
     }
+    if (line.check) {
+        veld::write_plan(o, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 3;
+    }
+    veld::station st{};
+    st.opts = o;
+    st.opts.status_line = veld::is_terminal(stderr);
+    if ((status = open_records(line, st)) >= 0) return status;
     veld::port_catch_interrupts();
     veld::run_station(st);
     if (st.reporting) veld::record_close(st.report);
