@@ -15,6 +15,8 @@ Behaviours:
   hangup-at=K     ... by closing the pseudo-terminal
   silent          answer nothing at all
   sleepy=N        leave the first N AT probes unanswered
+  mute=S          still booting: for its first S seconds, say nothing to
+                  anything (what arrives is dropped)
   late=S          still waking: take in the first command only after S
                   seconds, then echo and answer it (and what came since)
   urc             an unsolicited line, and one that holds OK, before each answer
@@ -133,6 +135,7 @@ def main():
     print(path, flush=True)
     received = bytearray()
     times = []
+    started = time.monotonic()
     pending = b""
     while not stop:
         if module.hung_up:
@@ -150,6 +153,8 @@ def main():
             break
         received += data
         times[1:] = [time.monotonic()] if times else [time.monotonic()] * 2
+        if time.monotonic() - started < float(module.opts.get("mute", 0)):
+            continue
         if not module.awake:
             time.sleep(float(module.opts["late"]))
             module.awake = True

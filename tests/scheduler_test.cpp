@@ -19,7 +19,11 @@ struct scheduler_case {
 // batch P...       a batch of these ports
 // watch            a watch begins
 // list P[=D]...    one look at the ports present (D: the device P leads to)
-// next P|wait|stop a free job asks; the port it takes, or what it does
+// next[@T] P|wait|stop  a free job asks (at T ms, else 0); the port it
+//                  takes, or what it does
+// park P T         the job on P leaves it parked until T
+// to-close P...    the parked ports to be closed
+// unpark P         a parked port closed without a job
 // module P M -|Q   the module behind P is M (IMEI;IMSI): no other port
 //                  holds it, or Q does
 // done P kept|dropped  the job on P ends, its module held or not
@@ -63,6 +67,14 @@ const scheduler_case scheduler_cases[] = {
     {"one job a device, whichever path leads to it",
      {"watch", "list A=d1 B=d1", "next A", "next wait", "list B=d1", "next B"}},
     {"two devices, two jobs", {"watch", "list A=d1 B=d2", "next A", "next B"}},
+    {"a port parked holds no job, and is taken again at its time",
+     {"batch A B", "next A", "park A 2000", "next B", "next@1999 wait", "next@2000 A", "next@9000 stop"}},
+    {"a batch waits for its parked ports", {"batch A", "next A", "park A 2000", "next wait", "to-close"}},
+    {"a parked port that goes is closed, and its entry freed",
+     {"watch", "list A", "next A", "park A 2000", "list", "to-close A", "unpark A", "next@3000 wait", "entries 1",
+      "list A", "next A"}},
+    {"halted: every parked port is closed",
+     {"batch A B", "next A", "park A 100", "halt", "to-close A", "next@200 stop"}},
     {"the entries of ports gone are reused",
      {"watch", "churn 1000", "entries 1", "list A B", "churn 1000", "entries 3"}},
 };
@@ -82,9 +94,9 @@ std::size_t index_of(const veld::scheduler &s, const std::string &path) {
     return 0;
 }
 
-std::string run_next(veld::scheduler &s) {
+std::string run_next(veld::scheduler &s, long long now_ms) {
     std::size_t index = 0;
-    switch (veld::schedule_next(s, index)) {
+    switch (veld::schedule_next(s, now_ms, index)) {
         case veld::next_step::take: return s.ports[index].path;
         case veld::next_step::wait: return "wait";
         case veld::next_step::stop: return "stop";
@@ -107,8 +119,17 @@ void run_step(veld::scheduler &s, const std::vector<std::string> &w) {
             listed.push_back({word.substr(0, equals), equals == std::string::npos ? "" : word.substr(equals + 1)});
         }
         veld::schedule_listing(s, listed);
-    } else if (w[0] == "next") {
-        EXPECT_EQ(run_next(s), w.at(1));
+    } else if (w[0].rfind("next", 0) == 0) {
+        const long long now_ms = w[0].size() > 5 ? std::stoll(w[0].substr(5)) : 0;
+        EXPECT_EQ(run_next(s, now_ms), w.at(1));
+    } else if (w[0] == "park") {
+        veld::schedule_park(s, index_of(s, w.at(1)), std::stoll(w.at(2)));
+    } else if (w[0] == "to-close") {
+        std::vector<std::string> paths;
+        for (std::size_t i : veld::schedule_parked_to_close(s)) paths.push_back(s.ports[i].path);
+        EXPECT_EQ(paths, rest);
+    } else if (w[0] == "unpark") {
+        veld::schedule_unpark(s, index_of(s, w.at(1)));
     } else if (w[0] == "module") {
         const long other = veld::schedule_module(s, index_of(s, w.at(1)), w.at(2));
         EXPECT_EQ(other < 0 ? "-" : s.ports[static_cast<std::size_t>(other)].path, w.at(3));
@@ -129,7 +150,7 @@ void run_step(veld::scheduler &s, const std::vector<std::string> &w) {
             }
             veld::schedule_listing(s, listed);
             std::size_t index = 0;
-            ASSERT_EQ(veld::schedule_next(s, index), veld::next_step::take);
+            ASSERT_EQ(veld::schedule_next(s, 0, index), veld::next_step::take);
             veld::schedule_done(s, index, true);
             listed.erase(listed.begin());
             veld::schedule_listing(s, listed);

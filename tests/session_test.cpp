@@ -96,7 +96,7 @@ TEST(Session, Cases) {
         veld::identity id{};
         std::size_t acknowledged = 0;
         bool no_answer = false;
-        bool ok = veld::session_wake(s, no_answer);
+        bool ok = veld::session_wake(s, s.settings.timeout_ms, no_answer);
         if (ok && c.last == step::identity) ok = veld::session_identity(s, id);
         if (ok && c.last >= step::send) ok = veld::session_send(s, *lines, acknowledged, nullptr, nullptr);
         std::fclose(log);
@@ -121,7 +121,7 @@ TEST(Session, ALongTimeoutIsSaidInWholeSeconds) {
     veld::session_attach(s, "/dev/test", memory_link(port), settings, nullptr, veld::text_sink{}, "test");
     bool no_answer = false;
     veld::identity id{};
-    ASSERT_TRUE(veld::session_wake(s, no_answer));
+    ASSERT_TRUE(veld::session_wake(s, s.settings.timeout_ms, no_answer));
     EXPECT_FALSE(veld::session_identity(s, id));
     EXPECT_STREQ(s.why.text, "no final result code to AT+CGSN within 3600 s");
 }
@@ -133,7 +133,7 @@ TEST(Session, AFailedWriteIsThePortsFault) {
     veld::session_attach(s, "/dev/test", memory_link(port), veld::default_port_settings, nullptr, veld::text_sink{},
                           "test");
     bool no_answer = false;
-    EXPECT_FALSE(veld::session_wake(s, no_answer));
+    EXPECT_FALSE(veld::session_wake(s, s.settings.timeout_ms, no_answer));
     EXPECT_FALSE(no_answer);
     EXPECT_STREQ(s.why.text, "/dev/test failed (hung up?) during the probe AT");
 }

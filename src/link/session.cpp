@@ -103,8 +103,10 @@ void session_attach(session &s, const char *device, const link &io, const port_s
     s.d.program = program;
 }
 
-bool session_wake(session &s, bool &no_answer) {
+bool session_wake(session &s, long timeout_ms, bool &no_answer) {
+    s.d.timeout_ms = timeout_ms;
     const outcome result = probe(s.d, probe_tries);
+    s.d.timeout_ms = s.settings.timeout_ms;
     no_answer = result == outcome::timeout;
     if (no_answer) return fail(s.why, "no answer from %s", s.device);
     return describe_outcome(s, result, "the probe AT");

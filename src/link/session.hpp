@@ -44,9 +44,10 @@ bool session_open(session &s, const char *device, const port_settings &settings,
 void session_attach(session &s, const char *device, const link &io, const port_settings &settings,
                     std::FILE *log, const text_sink &verbose, const char *program);
 
-// Probes until the module answers OK; false with the reason ("no answer
-// from DEVICE", ...), and no_answer set when the module said nothing at all.
-bool session_wake(session &s, bool &no_answer);
+// Probes until the module answers OK, waiting at most timeout_ms for each
+// try; false with the reason ("no answer from DEVICE", ...), and no_answer
+// set when the module said nothing at all.
+bool session_wake(session &s, long timeout_ms, bool &no_answer);
 
 // Asks the module for its IMEI and IMSI; false with the reason.
 bool session_identity(session &s, identity &id);

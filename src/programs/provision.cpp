@@ -47,6 +47,9 @@ const char usage_head[] =
     "                     glob, may be repeated; default /dev/ttyUSB* and\n"
     "                     /dev/ttyACM*, on Windows the COM ports)\n";
 const char usage_tail[] =
+    "  --probe-timeout SECONDS  how long each try of the probe may take (default 1)\n"
+    "  --boot-wait SECONDS      how long a port's module may take to answer the\n"
+    "                     probe, asked again every 2 s (default 30)\n"
     "  --check            check everything as a run would, say what it would do,\n"
     "                     and open no port\n"
     "  --quiet            print only the result lines and errors\n"
@@ -61,7 +64,8 @@ constexpr std::size_t max_patterns = 16;
 
 // The values of this program's long options that have no letter.
 enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option, station_option,
-       operator_option, slots_option, manifest_option, resume_option, check_option };
+       operator_option, slots_option, manifest_option, resume_option, check_option, probe_timeout_option,
+       boot_wait_option };
 
 struct command_line {
     veld::station_options station;
@@ -164,6 +168,19 @@ int read_option(int c, command_line &line) {
         case manifest_option: o.manifest_file = veld::optarg; return -1;
         case resume_option: o.resume = true; return -1;
         case check_option: line.check = true; return -1;
+        case probe_timeout_option:
+            if (!veld::read_number(veld::optarg, 0.001, 3600, value)) {
+                return veld::usage_error(program, "--probe-timeout takes seconds, more than 0 and at most 3600, not %s",
+                                         veld::optarg);
+            }
+            o.probe_timeout_ms = static_cast<long>(value * 1000 + 0.5);
+            return -1;
+        case boot_wait_option:
+            if (!veld::read_number(veld::optarg, 0, 86400, value)) {
+                return veld::usage_error(program, "--boot-wait takes seconds, from 0 to 86400, not %s", veld::optarg);
+            }
+            o.boot_wait_ms = static_cast<long>(value * 1000 + 0.5);
+            return -1;
         case slots_option:
             o.slots_file = veld::optarg;
             if (!veld::read_slots(o.slots_file, o.slots, why)) return veld::usage_error(program, "--slots %s", why.text);
@@ -199,6 +216,8 @@ int read_command_line(int argc, char *argv[], command_line &line) {
         {"manifest", veld::required_argument, nullptr, manifest_option},
         {"resume", veld::no_argument, nullptr, resume_option},
         {"check", veld::no_argument, nullptr, check_option},
+        {"probe-timeout", veld::required_argument, nullptr, probe_timeout_option},
+        {"boot-wait", veld::required_argument, nullptr, boot_wait_option},
         {"operator", veld::required_argument, nullptr, operator_option},
         {"baud", veld::required_argument, nullptr, veld::baud_option},
         {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
@@ -276,6 +295,8 @@ int main(int argc, char *argv[]) {
     veld::station_options &o = line.station;
     o.program = program;
     o.port = veld::default_port_settings;
+    o.probe_timeout_ms = 1000;
+    o.boot_wait_ms = 30000;
     o.name = "{imei};{imsi}";
     o.run = {veld::host_name(), nullptr, veld::make_run_id(), VELDCONF_VERSION};
     int status = read_command_line(argc, argv, line);

@@ -154,7 +154,7 @@ int converse(const settings &s, const veld::framing &f, std::FILE *log, int &log
         return report_failure(session, 0, 0);
     }
     bool no_answer = false;
-    int status = veld::session_wake(session, no_answer) ? 0 : report_failure(session, 0, 0);
+    int status = veld::session_wake(session, s.port.timeout_ms, no_answer) ? 0 : report_failure(session, 0, 0);
     if (status == 0) status = s.ep_name ? print_ep_name(session) : send_lines(session, s, f);
     veld::session_close(session);
     log_error = session.d.log_error;

@@ -111,15 +111,12 @@ result failure(const station &st, bool lines_begun) {
 
 void take_reason(port_record &r, const session &conversation) { r.why = conversation.why; }
 
-// The conversation itself, on a port that is open: the probe, the
-// identity, the configuration, the lines.
-void converse(station &st, job_room &room, std::size_t index, port_record &r) {
-    session &conversation = room.conversation;
-    bool no_answer = false;
-    if (!session_wake(conversation, no_answer)) {
-        r.what = no_answer && st.opts.watch ? result::passed_over : failure(st, false);
-        take_reason(r, conversation);
-    } else if (!session_identity(conversation, r.id)) {
+// After the probe, on a port whose module answered: the identity, the
+// configuration, the lines.
+void configure(station &st, job_room &room, std::size_t index, port_work &work) {
+    port_record &r = work.record;
+    session &conversation = work.conversation;
+    if (!session_identity(conversation, r.id)) {
         r.what = failure(st, false);
         take_reason(r, conversation);
     }
@@ -154,61 +151,142 @@ bool no_module_there(const station &st, const session &conversation) {
     return st.opts.watch && (fault == port_fault::gone || fault == port_fault::not_a_port);
 }
 
-}  // namespace
-
-void provision_port(station &st, std::size_t job, job_room &room, std::size_t index) {
-    port_record &r = room.record;
-    const std::string device = r.device;
-    r = port_record{};
-    r.device = device;
-    bool listed = false;
-    r.slot = slot_of(st.opts.slots, device.c_str(), usb_path(device.c_str()), listed);
-    r.started_ms = wall_clock_ms();
-    if (st.opts.slots_file != nullptr && !listed) {  // a batch's ports were checked before
-        r.what = result::passed_over;
-        fail(r.why, "not in a slot of %s", st.opts.slots_file);
-        std::lock_guard<std::mutex> hold(st.lock);
-        schedule_done(st.ports, index, false);
-        publish(st, r);
-        return;
-    }
-    const auto start = std::chrono::steady_clock::now();
-    char partial[1024] = "";
-    std::FILE *log = nullptr;
+// The port opened, with its transcript; false when it cannot be had (the
+// record then says why).
+bool open_port(station &st, std::size_t job, port_work &work) {
+    port_record &r = work.record;
     if (st.opts.log_dir != nullptr) {
-        working_name(st.opts.log_dir, job, partial, sizeof partial);
-        log = std::fopen(partial, "wb");
-        if (log == nullptr) {
+        working_name(st.opts.log_dir, job, work.partial, sizeof work.partial);
+        work.log = std::fopen(work.partial, "wb");
+        if (work.log == nullptr) {
             r.transcript_lost = true;
             fail(r.transcript_fault, "%s", std::strerror(errno));
         }
     }
-    session &conversation = room.conversation;
     const text_sink verbose = st.opts.verbose ? verbose_sink(st) : text_sink{};
-    conversation.d.log_error = 0;
-    if (!session_open(conversation, r.device.c_str(), st.opts.port, log, verbose, st.opts.program)) {
-        r.what = no_module_there(st, conversation) ? result::passed_over : failure(st, false);
-        take_reason(r, conversation);
-    } else {
-        converse(st, room, index, r);
-        session_close(conversation);
+    work.conversation.d.log_error = 0;
+    work.opened_ms = steady_now_ms();
+    if (session_open(work.conversation, r.device.c_str(), st.opts.port, work.log, verbose, st.opts.program)) {
+        return true;
     }
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.what = no_module_there(st, work.conversation) ? result::passed_over : failure(st, false);
+    take_reason(r, work.conversation);
+    return false;
+}
+
+// The module said nothing to the probe: in a batch a failure, in a watch
+// a port passed over until it goes and comes back.
+void no_answer(station &st, port_work &work) {
+    work.record.what = st.opts.watch ? result::passed_over : failure(st, false);
+    take_reason(work.record, work.conversation);
+}
+
+// Closes the port and its transcript, and publishes the record. Takes
+// st.lock unless held says it is held.
+void finish(station &st, port_work &work, bool held) {
+    port_record &r = work.record;
+    session_close(work.conversation);
+    r.seconds = static_cast<double>(steady_now_ms() - work.opened_ms) / 1000.0;
     const bool kept = r.what != result::skipped && r.what != result::passed_over;
-    if (log != nullptr) {
-        const int write_error = conversation.d.log_error;
-        const bool closed = std::fclose(log) == 0;
+    if (work.log != nullptr) {
+        const int write_error = work.conversation.d.log_error;
+        const bool closed = std::fclose(work.log) == 0;
+        work.log = nullptr;
         if (kept && (write_error != 0 || !closed)) {
             r.transcript_lost = true;
             fail(r.transcript_fault, "%s", std::strerror(write_error != 0 ? write_error : errno));
-        } else if (kept && !name_transcript(st, partial, r, r.transcript_fault)) {
+        } else if (kept && !name_transcript(st, work.partial, r, r.transcript_fault)) {
             r.transcript_lost = true;
         }
-        if (!kept || r.transcript_lost) std::remove(partial);  // nothing half-written is left
+        if (!kept || r.transcript_lost) std::remove(work.partial);  // nothing half-written is left
     }
+    std::unique_lock<std::mutex> hold(st.lock, std::defer_lock);
+    if (!held) hold.lock();
+    publish(st, r);
+}
+
+// A new port's work: its record begun; null when its slot keeps it out.
+std::unique_ptr<port_work> begin_port(station &st, std::size_t index, const std::string &device) {
+    std::unique_ptr<port_work> work(new port_work{});
+    port_record &r = work->record;
+    r.device = device;
+    bool listed = false;
+    r.slot = slot_of(st.opts.slots, device.c_str(), usb_path(device.c_str()), listed);
+    r.started_ms = wall_clock_ms();
+    if (st.opts.slots_file == nullptr || listed) return work;
+    r.what = result::passed_over;  // a batch's ports were checked before
+    fail(r.why, "not in a slot of %s", st.opts.slots_file);
+    std::lock_guard<std::mutex> hold(st.lock);
+    schedule_done(st.ports, index, false);
+    publish(st, r);
+    return nullptr;
+}
+
+}  // namespace
+
+long long steady_now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void provision_port(station &st, std::size_t job, job_room &room, std::size_t index, const std::string &device) {
+    std::unique_ptr<port_work> work;
+    {
+        std::lock_guard<std::mutex> hold(st.lock);
+        const auto parked = st.parked.find(index);
+        if (parked != st.parked.end()) {
+            work = std::move(parked->second);
+            st.parked.erase(parked);
+        }
+    }
+    if (work == nullptr) {
+        work = begin_port(st, index, device);
+        if (work == nullptr) return;
+        if (!open_port(st, job, *work)) {
+            finish(st, *work, false);
+            std::lock_guard<std::mutex> hold(st.lock);
+            schedule_done(st.ports, index, false);
+            return;
+        }
+    }
+    bool silent = false;
+    if (session_wake(work->conversation, st.opts.probe_timeout_ms, silent)) {
+        configure(st, room, index, *work);
+    } else if (silent && !port_interrupted() && steady_now_ms() - work->opened_ms < st.opts.boot_wait_ms) {
+        // Still booting, or a port that never answers: it holds no job meanwhile.
+        std::lock_guard<std::mutex> hold(st.lock);
+        schedule_park(st.ports, index, steady_now_ms() + reprobe_ms);
+        st.parked[index] = std::move(work);
+        return;
+    } else if (silent) {
+        no_answer(st, *work);
+    } else {
+        work->record.what = failure(st, false);
+        take_reason(work->record, work->conversation);
+    }
+    port_record &r = work->record;
+    finish(st, *work, false);
     std::lock_guard<std::mutex> hold(st.lock);
     schedule_done(st.ports, index, r.what == result::configured || r.what == result::skipped);
-    publish(st, r);
+}
+
+void close_parked(station &st, std::size_t index) {
+    const auto parked = st.parked.find(index);
+    if (parked == st.parked.end()) return;
+    std::unique_ptr<port_work> work = std::move(parked->second);
+    st.parked.erase(parked);
+    const bool gone = !st.ports.ports[index].present;
+    port_record &r = work->record;
+    if (gone || st.opts.watch) {
+        r.what = result::passed_over;
+        fail(r.why, gone ? "gone before its module answered" : "no answer from %s", r.device.c_str());
+    } else {
+        r.what = failure(st, false);
+        fail(r.why, port_interrupted() ? "interrupted while waiting for an answer from %s" : "no answer from %s",
+             r.device.c_str());
+    }
+    finish(st, *work, true);
+    schedule_unpark(st.ports, index);
 }
 
 }  // namespace veld

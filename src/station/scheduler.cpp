@@ -5,9 +5,9 @@ namespace veld {
 namespace {
 
 void add_port(scheduler &s, const listed_port &port) {
-    const port_entry entry{port.path, port.device, true, true, true, false, false, false, {}};
+    const port_entry entry{port.path, port.device, true, true, true, false, false, false, false, 0, {}};
     for (port_entry &p : s.ports) {
-        if (!p.used && !p.busy) {
+        if (!p.used && !p.busy && !p.parked) {
             p = entry;
             return;
         }
@@ -34,7 +34,7 @@ bool alias(const scheduler &s, const listed_port &port) {
 void come_back(port_entry &p) {
     p.present = true;
     p.module.clear();  // a new port as far as we know
-    if (p.busy) {
+    if (p.busy || p.parked) {
         p.back = true;
     } else {
         p.queued = true;
@@ -46,7 +46,7 @@ void go(port_entry &p) {
     p.present = false;
     p.queued = false;
     p.back = false;
-    if (!p.busy) p.used = false;  // its module is forgotten with it
+    if (!p.busy && !p.parked) p.used = false;  // its module is forgotten with it
 }
 
 }  // namespace
@@ -79,19 +79,53 @@ void schedule_halt(scheduler &s) {
 
 void schedule_stop(scheduler &s) { s.watching = false; }
 
-next_step schedule_next(scheduler &s, std::size_t &index) {
+next_step schedule_next(scheduler &s, long long now_ms, std::size_t &index) {
     if (s.halted) return next_step::stop;
+    bool parked = false;
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
         port_entry &p = s.ports[i];
-        if (!p.queued) continue;
+        const bool woken = p.parked && p.present && p.wake_ms <= now_ms;
+        parked = parked || p.parked;
+        if (!p.queued && !woken) continue;
         p.queued = false;
+        p.parked = false;
         p.busy = true;
         p.started = true;
         ++s.running;
         index = i;
         return next_step::take;
     }
-    return s.watching ? next_step::wait : next_step::stop;
+    return s.watching || parked ? next_step::wait : next_step::stop;
+}
+
+void schedule_park(scheduler &s, std::size_t index, long long wake_ms) {
+    port_entry &p = s.ports[index];
+    p.busy = false;
+    p.parked = true;
+    p.wake_ms = wake_ms;
+    --s.running;
+}
+
+std::vector<std::size_t> schedule_parked_to_close(const scheduler &s) {
+    std::vector<std::size_t> closing;
+    for (std::size_t i = 0; i < s.ports.size(); ++i) {
+        const port_entry &p = s.ports[i];
+        if (p.parked && (s.halted || !p.present)) closing.push_back(i);
+    }
+    return closing;
+}
+
+void schedule_unpark(scheduler &s, std::size_t index) {
+    port_entry &p = s.ports[index];
+    p.parked = false;
+    p.module.clear();
+    if (!p.present) {
+        p.used = false;
+    } else if (p.back) {  // gone and back while it was parked: a new port
+        p.back = false;
+        p.queued = !s.halted;
+        p.started = false;
+    }
 }
 
 long schedule_module(scheduler &s, std::size_t index, const std::string &module) {

@@ -4,7 +4,8 @@
 // that it needs no port, no thread and no clock. A port queued is taken by
 // the next free job, one job a device however many paths lead to it; a
 // port that goes and comes back is a new port, taken again once a job it
-// still has ends; a module (its IMEI and IMSI) is held by one port at a
+// still has ends; a port whose module does not answer yet is parked (open,
+// but holding no job) until its time to be probed again comes; a module (its IMEI and IMSI) is held by one port at a
 // time, until all of its ports have gone. The entries of ports that are
 // gone are reused, so a watch of any length is served.
 #pragma once
@@ -31,6 +32,8 @@ struct port_entry {
     bool busy;     // a job has it
     bool back;     // went and came back while its job ran
     bool started;  // a job has taken it
+    bool parked;   // waiting, open, for its module to answer
+    long long wake_ms;  // when a parked port is probed again
     std::string module;  // the module behind it while held, or empty
 };
 
@@ -61,9 +64,22 @@ void schedule_stop(scheduler &s);
 
 enum class next_step { take, wait, stop };
 
-// For a free job: take the port at index (now busy), wait for a look or a
-// job's end, or stop.
-next_step schedule_next(scheduler &s, std::size_t &index);
+// For a free job at now_ms: take the port at index (now busy: a port
+// queued, or a parked one whose time has come), wait for a look, a job's
+// end or a parked port's time, or stop.
+next_step schedule_next(scheduler &s, long long now_ms, std::size_t &index);
+
+// The job on the port at index leaves it parked, to be taken again at
+// wake_ms.
+void schedule_park(scheduler &s, std::size_t index, long long wake_ms);
+
+// The parked ports that are to be closed: gone (in a watch), or all of
+// them once the scheduler is halted.
+std::vector<std::size_t> schedule_parked_to_close(const scheduler &s);
+
+// The parked port at index was closed without a job; its entry is freed
+// when its port has gone.
+void schedule_unpark(scheduler &s, std::size_t index);
 
 // The module behind the port at index is known (module: its IMEI and
 // IMSI); the index of another port present that holds it, or -1 (the port

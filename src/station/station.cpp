@@ -41,16 +41,16 @@ void job(station &st, std::size_t number, job_room &room) {
     for (;;) {
         halt_if_asked(st);
         std::size_t index = 0;
-        const next_step step = schedule_next(st.ports, index);
+        const next_step step = schedule_next(st.ports, steady_now_ms(), index);
         if (step == next_step::stop) return;
         if (step == next_step::wait) {
             st.work.wait_for(hold, std::chrono::milliseconds(job_wait_ms));
             continue;
         }
-        room.record.device = st.ports.ports[index].path;
+        const std::string device = st.ports.ports[index].path;
         show_status(st);
         hold.unlock();
-        provision_port(st, number, room, index);
+        provision_port(st, number, room, index, device);
         hold.lock();
     }
 }
@@ -64,6 +64,7 @@ void watch(station &st) {
             halt_if_asked(st);
             if (st.ports.halted) break;
             schedule_listing(st.ports, listed);
+            for (std::size_t index : schedule_parked_to_close(st.ports)) close_parked(st, index);
         }
         st.work.notify_all();
         std::this_thread::sleep_for(std::chrono::milliseconds(watch_interval_ms));
@@ -195,6 +196,7 @@ void run_station(station &st) {
     for (std::thread &worker : workers) worker.join();
     std::lock_guard<std::mutex> hold(st.lock);
     halt_if_asked(st);
+    for (std::size_t index : schedule_parked_to_close(st.ports)) close_parked(st, index);
     for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
     clear_status(st);
     if (!st.opts.watch) say_unmatched(st);

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <map>
+#include <memory>
 #include <cstddef>
 #include <cstdio>
 #include <mutex>
@@ -27,6 +29,8 @@ constexpr std::size_t max_jobs = 32;
 struct station_options {
     const char *program;
     port_settings port;
+    long probe_timeout_ms;  // for each try of the probe
+    long boot_wait_ms;      // how long a port's module may take to answer
     const char *name;  // the --name format
     std::size_t jobs;  // 0: one a port, in a watch max_jobs
     const char *log_dir;  // or null
@@ -47,6 +51,16 @@ struct station_options {
     resume_state done;
 };
 
+// One port's provisioning, from its opening to its record: it outlives a
+// job while the port waits, parked, for its module to answer.
+struct port_work {
+    session conversation;
+    std::FILE *log;  // the transcript, or null
+    char partial[1024];
+    port_record record;
+    long long opened_ms;  // on the steady clock
+};
+
 struct station {
     station_options opts;
     record_file report;
@@ -56,6 +70,7 @@ struct station {
     scheduler ports;
     names_given names;
     std::vector<bool> matched;  // the manifest's rows a module took
+    std::map<std::size_t, std::unique_ptr<port_work>> parked;  // by port index
     tally counts;
     std::size_t lost;  // records that could not be written
     bool no_job;       // not one job could be started
