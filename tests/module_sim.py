@@ -154,7 +154,7 @@ def main():
         received += data
         times[1:] = [time.monotonic()] if times else [time.monotonic()] * 2
         if time.monotonic() - started < float(module.opts.get("mute", 0)):
-            continue
+            continue  # dropped unanswered
         if not module.awake:
             time.sleep(float(module.opts["late"]))
             module.awake = True
