@@ -21,7 +21,7 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 
 def settle_seconds():
-    text = (ROOT / "src" / "dialogue.hpp").read_text()
+    text = (ROOT / "src" / "link" / "dialogue.hpp").read_text()
     return int(re.search(r"settle_ms = (\d+);", text).group(1)) / 1000
 
 
