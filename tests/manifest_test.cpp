@@ -2,12 +2,11 @@
 // and the column.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
 #include "manifest.hpp"
+#include "temp_folder.hpp"
 #include "resume.hpp"
 
 namespace {
@@ -52,15 +51,13 @@ const manifest_case manifest_cases[] = {
 };
 
 TEST(Manifest, Cases) {
-    char dir[] = "/tmp/manifest_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/manifest.csv";
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string path = dir.file("manifest.csv");
     tool_settings base{};
     base.config.lifetime = 300;
     for (const manifest_case &c : manifest_cases) {
-        std::FILE *out = std::fopen(path.c_str(), "wb");
-        std::fwrite(c.text.data(), 1, c.text.size(), out);
-        std::fclose(out);
+        write_file(path, c.text);
         veld::manifest m;
         veld::reason why;
         const bool read = veld::read_manifest(path.c_str(), base, m, why);
@@ -69,17 +66,13 @@ TEST(Manifest, Cases) {
             EXPECT_EQ(m.rows.size(), c.rows) << c.name;
         }
     }
-    std::remove(path.c_str());
-    rmdir(dir);
 }
 
 TEST(Manifest, ARowsValuesGoOverTheCommands) {
-    char dir[] = "/tmp/manifest_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/manifest.csv";
-    std::FILE *out = std::fopen(path.c_str(), "wb");
-    std::fputs("imei,uri,port,name\n490154203237511,coap://b,,\"x,{imei}\"\n", out);
-    std::fclose(out);
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string path = dir.file("manifest.csv");
+    write_file(path, "imei,uri,port,name\n490154203237511,coap://b,,\"x,{imei}\"\n");
     tool_settings base{};
     base.config.port = 7;
     base.config.uri = "coap://a";
@@ -95,8 +88,6 @@ TEST(Manifest, ARowsValuesGoOverTheCommands) {
     EXPECT_EQ(settings.config.port, 7) << "an empty cell takes the command's value";
     EXPECT_EQ(m.rows[0].name, "x,{imei}");
     EXPECT_FALSE(m.rows[0].literal);
-    std::remove(path.c_str());
-    rmdir(dir);
 }
 
 }  // namespace
@@ -138,13 +129,11 @@ const resume_case resume_cases[] = {
 };
 
 TEST(Resume, Reports) {
-    char dir[] = "/tmp/resume_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/report.jsonl";
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string path = dir.file("report.jsonl");
     for (const resume_case &c : resume_cases) {
-        std::FILE *out = std::fopen(path.c_str(), "wb");
-        std::fwrite(c.text.data(), 1, c.text.size(), out);
-        std::fclose(out);
+        write_file(path, c.text);
         veld::resume_state state;
         veld::reason why;
         const bool read = veld::read_resume(path.c_str(), state, why);
@@ -153,20 +142,17 @@ TEST(Resume, Reports) {
         EXPECT_EQ(state.latest.size(), c.modules) << c.name;
         EXPECT_EQ(state.cut_lines.size(), c.cut) << c.name;
     }
-    std::remove(path.c_str());
+    std::remove(path.c_str());  // no report yet
     veld::resume_state none;
     veld::reason why;
     EXPECT_TRUE(veld::read_resume(path.c_str(), none, why)) << "no report yet: nothing was done";
-    rmdir(dir);
 }
 
 TEST(Resume, TheSameConfigurationOnly) {
-    char dir[] = "/tmp/resume_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/report.jsonl";
-    std::FILE *out = std::fopen(path.c_str(), "wb");
-    std::fputs((configured + "\n").c_str(), out);
-    std::fclose(out);
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string path = dir.file("report.jsonl");
+    write_file(path, configured + "\n");
     veld::resume_state state;
     veld::reason why;
     ASSERT_TRUE(veld::read_resume(path.c_str(), state, why));
@@ -182,8 +168,6 @@ TEST(Resume, TheSameConfigurationOnly) {
     other_uri.uri = "coap://i";
     EXPECT_FALSE(veld::configured_before(state, module, other_uri, true, why));
     EXPECT_FALSE(veld::configured_before(state, "490154203237511;001010123457", same, true, why));
-    std::remove(path.c_str());
-    rmdir(dir);
 }
 
 }  // namespace

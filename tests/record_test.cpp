@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "names.hpp"
+#include "temp_folder.hpp"
 #include "record_file.hpp"
 #include "records.hpp"
 #include "slots.hpp"
@@ -137,20 +138,6 @@ TEST(Record, UtcTimes) {
 
 namespace {
 
-std::string read_file(const std::string &path) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    std::string text;
-    for (int c; in != nullptr && (c = std::fgetc(in)) != EOF;) text += static_cast<char>(c);
-    if (in != nullptr) std::fclose(in);
-    return text;
-}
-
-void write_file(const std::string &path, const std::string &text) {
-    std::FILE *out = std::fopen(path.c_str(), "wb");
-    std::fputs(text.c_str(), out);
-    std::fclose(out);
-}
-
 // A report as a crash may leave it, and what an appended object makes of it.
 struct append_case {
     const char *before;
@@ -164,9 +151,9 @@ const append_case append_cases[] = {
 };
 
 TEST(Record, AnObjectStartsALineOfItsOwn) {
-    char dir[] = "/tmp/record_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/report.jsonl";
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string path = dir.file("report.jsonl");
     for (const append_case &c : append_cases) {
         write_file(path, c.before);
         veld::record_file file{};
@@ -182,17 +169,15 @@ TEST(Record, AnObjectStartsALineOfItsOwn) {
     EXPECT_FALSE(veld::record_append(full, "{}\n", 3, why));
     EXPECT_STREQ(why.text, "No space left on device");
     veld::record_close(full);
-    std::remove(path.c_str());
-    rmdir(dir);
 }
 
 // One port, however it is spelled: what stat finds of it.
 TEST(Record, OnePortHasOneIdentity) {
-    char dir[] = "/tmp/record_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string link = std::string(dir) + "/null";
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string link = dir.file("null");
     ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
-    const std::string file = std::string(dir) + "/file";
+    const std::string file = dir.file("file");
     write_file(file, "x");
     const std::string null = veld::device_identity("/dev/null");
     EXPECT_FALSE(null.empty());
@@ -201,18 +186,15 @@ TEST(Record, OnePortHasOneIdentity) {
     EXPECT_NE(veld::device_identity("/dev/zero"), null);
     EXPECT_EQ(veld::device_identity(file.c_str()), "") << "a file is no port";
     EXPECT_EQ(veld::device_identity("/dev/no-such-port"), "");
-    std::remove(link.c_str());
-    std::remove(file.c_str());
-    rmdir(dir);
 }
 
 TEST(Record, ANameTakenIsNeverReplaced) {
-    char dir[] = "/tmp/record_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
     char partial[256];
-    veld::working_name(dir, 3, partial, sizeof partial);
+    veld::working_name(dir.path.c_str(), 3, partial, sizeof partial);
     EXPECT_NE(std::string(partial).find("." + std::to_string(getpid()) + ".3.partial"), std::string::npos);
-    const std::string taken = std::string(dir) + "/1.log";
+    const std::string taken = dir.file("1.log");
     write_file(taken, "another station's\n");
     write_file(partial, "ours\n");
     bool exists = false;
@@ -220,13 +202,10 @@ TEST(Record, ANameTakenIsNeverReplaced) {
     EXPECT_FALSE(veld::take_name(partial, taken.c_str(), exists, why));
     EXPECT_TRUE(exists);
     EXPECT_EQ(read_file(taken), "another station's\n");
-    const std::string free_name = std::string(dir) + "/1.2.log";
+    const std::string free_name = dir.file("1.2.log");
     EXPECT_TRUE(veld::take_name(partial, free_name.c_str(), exists, why)) << why.text;
     EXPECT_EQ(read_file(free_name), "ours\n");
     EXPECT_EQ(read_file(partial), "");
-    std::remove(taken.c_str());
-    std::remove(free_name.c_str());
-    rmdir(dir);
 }
 
 }  // namespace
@@ -259,9 +238,9 @@ const slots_case slots_cases[] = {
 };
 
 TEST(Record, SlotsFiles) {
-    char dir[] = "/tmp/record_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/slots";
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string path = dir.file("slots");
     for (const slots_case &c : slots_cases) {
         write_file(path, c.text);
         veld::slot_map map;
@@ -289,8 +268,6 @@ TEST(Record, SlotsFiles) {
         EXPECT_EQ(veld::slot_of(map, port.device, port.usb, listed), port.slot) << port.device;
         EXPECT_EQ(listed, port.listed) << port.device;
     }
-    std::remove(path.c_str());
-    rmdir(dir);
 }
 
 }  // namespace
