@@ -465,9 +465,9 @@ def tmpfs_mountable():
         return mounted
 
 
-def check_objects(spec, defines):
+def check_objects(wanted, defines):
     """PATH N: the file holds N lines, each a whole JSON object."""
-    path, count = expand(spec, defines).rsplit(" ", 1)
+    path, count = expand(wanted, defines).rsplit(" ", 1)
     with open(path, "rb") as f:
         lines = f.read().split(b"\n")
     if lines[-1] != b"":
@@ -517,8 +517,8 @@ def run_in(case, command, prog, defines, options, stdin, work):
     if case.get("report-before"):
         with open(defines["report"], "wb") as f:
             f.write(decode(expand("".join(case["report-before"]), defines)))
-    for spec in case.get("file", []):
-        name, _, text = spec.partition("=")
+    for made in case.get("file", []):
+        name, _, text = made.partition("=")
         with open(os.path.join(defines["files"], name), "wb") as f:
             f.write(decode(expand(text, defines)))
     if "usb" in case:
