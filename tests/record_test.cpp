@@ -111,17 +111,13 @@ const escape_case escape_cases[] = {
     {"\xC0\xAF", "\\xC0\\xAF", "\"k\": \"\\\\xC0\\\\xAF\", \"k_escaped\": true, "},
 };
 
-void append(void *context, const char *text, std::size_t len) {
-    static_cast<std::string *>(context)->append(text, len);
-}
-
 TEST(Record, FieldsStayOnTheirLine) {
     for (const escape_case &c : escape_cases) {
         std::string field;
-        veld::write_field({append, &field}, c.text.data(), c.text.size());
+        veld::write_field(veld::string_sink(field), c.text.data(), c.text.size());
         EXPECT_EQ(field, c.field) << c.text;
         std::string json;
-        veld::write_json_member({append, &json}, "k", c.text.data(), c.text.size());
+        veld::write_json_member(veld::string_sink(json), "k", c.text.data(), c.text.size());
         EXPECT_EQ(json, c.json) << c.text;
     }
 }

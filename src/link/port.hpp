@@ -20,6 +20,10 @@
 
 namespace veld {
 
+// Why a port could not be had. gone: the device is not there (any more);
+// not_a_port: it is no terminal.
+enum class port_fault { none, bad_rate, cannot_open, gone, in_use, not_a_port, cannot_configure };
+
 struct serial_port {
 #ifdef _WIN32
     HANDLE handle;
@@ -32,7 +36,7 @@ struct serial_port {
     char lock[512];  // the lock file made for the port, or empty
 #endif
     bool restore;  // the saved settings are to be put back
-    int fault;     // why the last port_open failed: a port_fault
+    port_fault fault;  // why the last port_open failed
 };
 
 // Opens device (a tty path, or COMn) at baud; false with the reason
@@ -62,8 +66,6 @@ bool port_interrupted();
 // For the two bodies: why a port could not be had, with the system's
 // detail, put into the words the programs print. permission: the system
 // refused access (a user not in the port's group).
-// gone: the device is not there (any more); not_a_port: it is no terminal.
-enum class port_fault { none, bad_rate, cannot_open, gone, in_use, not_a_port, cannot_configure };
 bool port_refused(reason &why, port_fault fault, const char *device, long baud, const char *detail,
                   bool permission);
 

@@ -204,7 +204,7 @@ bool port_open(serial_port &port, const char *device, long baud, bool rtscts, re
     port.lock[0] = '\0';
     open_detail detail{};
     const port_fault fault = open_raw(port, device, baud, rtscts, detail);
-    port.fault = static_cast<int>(fault);
+    port.fault = fault;
     return fault == port_fault::none || port_refused(why, fault, device, baud, detail.text, detail.error == EACCES);
 }
 

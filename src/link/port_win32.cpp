@@ -103,7 +103,7 @@ bool port_open(serial_port &port, const char *device, long baud, bool rtscts, re
     port.write_timeout_ms = 0;
     char detail[256];
     const port_fault fault = open_raw(port, device, baud, rtscts, detail, sizeof detail);
-    port.fault = static_cast<int>(fault);
+    port.fault = fault;
     return fault == port_fault::none || port_refused(why, fault, device, baud, detail, false);
 }
 

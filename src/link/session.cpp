@@ -1,7 +1,8 @@
 #include "session.hpp"
 
-#include <chrono>
 #include <cstring>
+
+#include "timestamp.hpp"
 
 namespace veld {
 
@@ -17,10 +18,7 @@ int write_port(void *context, const char *data, std::size_t len, long timeout_ms
     return port_write(*static_cast<serial_port *>(context), data, len, timeout_ms);
 }
 
-long long steady_ms(void *) {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+long long port_clock(void *) { return steady_clock_ms(); }
 
 // The reason for outcome (every one but ok) during `what`, a command's
 // description.
@@ -84,7 +82,7 @@ bool session_open(session &s, const char *device, const port_settings &settings,
     s.device = device;
     s.open = port_open(s.port, device, settings.baud, settings.rtscts, s.why);
     if (!s.open) return false;
-    session_attach(s, device, {&s.port, read_port, write_port, steady_ms}, settings, log, verbose, program);
+    session_attach(s, device, {&s.port, read_port, write_port, port_clock}, settings, log, verbose, program);
     s.open = true;
     return true;
 }

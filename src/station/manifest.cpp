@@ -171,6 +171,13 @@ bool read_manifest(const char *path, const tool_settings &base, manifest &m, rea
     return split_csv(text, records, why) && read_rows(records, base, m, why);
 }
 
+const char *column_name(char letter) {
+    for (const column &c : columns) {
+        if (c.letter == letter) return c.name;
+    }
+    return "?";
+}
+
 long find_row(const manifest &m, const char *imei) {
     for (std::size_t i = 0; i < m.rows.size(); ++i) {
         if (m.rows[i].imei == imei) return static_cast<long>(i);
@@ -187,12 +194,12 @@ bool check_longest_name(const char *format, const tool_settings &settings, reaso
     identity longest{};
     std::memset(longest.imei, '9', imei_digits);
     std::memset(longest.imsi, '9', max_imsi_digits);
-    static thread_local char name[max_text_len + 1];
-    const std::size_t len = make_name(format, longest, name, max_text_len);
+    std::string name(max_text_len, '\0');
+    const std::size_t len = make_name(format, longest, &name[0], max_text_len);
     if (len > max_text_len) return fail(why, "its longest name (%zu bytes) is refused: NAME exceed.", len);
-    name[len] = '\0';
+    name.resize(len);
     tool_settings named = settings;
-    return store_tool_option('n', name, named, why);
+    return store_tool_option('n', name.c_str(), named, why);
 }
 
 }  // namespace veld

@@ -35,6 +35,9 @@ struct manifest {
 // base: the command's own settings, which a row's cells complete.
 bool read_manifest(const char *path, const tool_settings &base, manifest &m, reason &why);
 
+// The column of veldconf's option letter, as a manifest names it.
+const char *column_name(char letter);
+
 // The row of the module with this IMEI, or -1.
 long find_row(const manifest &m, const char *imei);
 

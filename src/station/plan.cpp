@@ -12,21 +12,6 @@ namespace {
 
 void put_file(void *out, const char *text, std::size_t len) { std::fwrite(text, 1, len, static_cast<std::FILE *>(out)); }
 
-const char *column_of(char letter) {
-    switch (letter) {
-        case 'i': return "uri";
-        case 'p': return "port";
-        case 't': return "keep_alive";
-        case 'd': return "debug";
-        case 'b': return "boot";
-        case 'e': return "encrypt";
-        case 'u': return "block1";
-        case 'g': return "block2";
-        case 'x': return "block2th";
-    }
-    return "?";
-}
-
 void write_ports(const station_options &o, std::FILE *out) {
     if (o.watch) {
         std::fputs("watch:", out);
@@ -54,7 +39,7 @@ void write_plan(const station_options &o, std::FILE *out) {
     write_ports(o, out);
     for (const manifest_row &row : o.rows.rows) {
         std::fprintf(out, "manifest line %ld: %s", row.line, row.imei.c_str());
-        for (const auto &value : row.values) std::fprintf(out, " %s=%s", column_of(value.first), value.second.c_str());
+        for (const auto &value : row.values) std::fprintf(out, " %s=%s", column_name(value.first), value.second.c_str());
         if (!row.name.empty()) std::fprintf(out, " name=%s%s", row.name.c_str(), row.literal ? " (literal)" : "");
         std::fputc('\n', out);
     }

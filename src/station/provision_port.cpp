@@ -1,7 +1,6 @@
 #include "provision_port.hpp"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -147,7 +146,7 @@ void configure(station &st, job_room &room, std::size_t index, port_work &work) 
 // In a watch, a path that is no serial port (a file, a link to nothing)
 // or that went before it was opened is no module.
 bool no_module_there(const station &st, const session &conversation) {
-    const auto fault = static_cast<port_fault>(conversation.port.fault);
+    const port_fault fault = conversation.port.fault;
     return st.opts.watch && (fault == port_fault::gone || fault == port_fault::not_a_port);
 }
 
@@ -165,7 +164,7 @@ bool open_port(station &st, std::size_t job, port_work &work) {
     }
     const text_sink verbose = st.opts.verbose ? verbose_sink(st) : text_sink{};
     work.conversation.d.log_error = 0;
-    work.opened_ms = steady_now_ms();
+    work.opened_ms = steady_clock_ms();
     if (session_open(work.conversation, r.device.c_str(), st.opts.port, work.log, verbose, st.opts.program)) {
         return true;
     }
@@ -186,7 +185,7 @@ void no_answer(station &st, port_work &work) {
 void finish(station &st, port_work &work, bool held) {
     port_record &r = work.record;
     session_close(work.conversation);
-    r.seconds = static_cast<double>(steady_now_ms() - work.opened_ms) / 1000.0;
+    r.seconds = static_cast<double>(steady_clock_ms() - work.opened_ms) / 1000.0;
     const bool kept = r.what != result::skipped && r.what != result::passed_over;
     if (work.log != nullptr) {
         const int write_error = work.conversation.d.log_error;
@@ -224,11 +223,6 @@ std::unique_ptr<port_work> begin_port(station &st, std::size_t index, const std:
 
 }  // namespace
 
-long long steady_now_ms() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 void provision_port(station &st, std::size_t job, job_room &room, std::size_t index, const std::string &device) {
     std::unique_ptr<port_work> work;
     {
@@ -252,10 +246,10 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
     bool silent = false;
     if (session_wake(work->conversation, st.opts.probe_timeout_ms, silent)) {
         configure(st, room, index, *work);
-    } else if (silent && !port_interrupted() && steady_now_ms() - work->opened_ms < st.opts.boot_wait_ms) {
+    } else if (silent && !port_interrupted() && steady_clock_ms() - work->opened_ms < st.opts.boot_wait_ms) {
         // Still booting, or a port that never answers: it holds no job meanwhile.
         std::lock_guard<std::mutex> hold(st.lock);
-        schedule_park(st.ports, index, steady_now_ms() + reprobe_ms);
+        schedule_park(st.ports, index, steady_clock_ms() + reprobe_ms);
         st.parked[index] = std::move(work);
         return;
     } else if (silent) {

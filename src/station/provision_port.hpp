@@ -37,7 +37,4 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
 // publishes its record. Called with st.lock held.
 void close_parked(station &st, std::size_t index);
 
-// The steady clock the station parks ports by, in milliseconds.
-long long steady_now_ms();
-
 }  // namespace veld

@@ -55,10 +55,7 @@ bool record_append(record_file &file, const char *data, std::size_t len, reason 
 
 void record_close(record_file &file) { CloseHandle(file.handle); }
 
-void working_name(const char *dir, std::size_t job, char *path, std::size_t len) {
-    std::snprintf(path, len, "%s/.veldconf-provision.%lu.%zu.partial", dir,
-                  static_cast<unsigned long>(GetCurrentProcessId()), job);
-}
+unsigned long this_process_id() { return GetCurrentProcessId(); }
 
 bool take_name(const char *from, const char *to, bool &exists, reason &why) {
     exists = false;
@@ -97,9 +94,7 @@ bool record_append(record_file &file, const char *data, std::size_t len, reason 
 
 void record_close(record_file &file) { close(file.fd); }
 
-void working_name(const char *dir, std::size_t job, char *path, std::size_t len) {
-    std::snprintf(path, len, "%s/.veldconf-provision.%ld.%zu.partial", dir, static_cast<long>(getpid()), job);
-}
+unsigned long this_process_id() { return static_cast<unsigned long>(getpid()); }
 
 bool take_name(const char *from, const char *to, bool &exists, reason &why) {
     exists = false;
@@ -109,5 +104,9 @@ bool take_name(const char *from, const char *to, bool &exists, reason &why) {
 }
 
 #endif
+
+void working_name(const char *dir, std::size_t job, char *path, std::size_t len) {
+    std::snprintf(path, len, "%s/.veldconf-provision.%lu.%zu.partial", dir, this_process_id(), job);
+}
 
 }  // namespace veld

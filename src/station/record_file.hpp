@@ -34,6 +34,9 @@ bool record_append(record_file &file, const char *data, std::size_t len, reason 
 
 void record_close(record_file &file);
 
+// This process's id, which no other process running on this machine has.
+unsigned long this_process_id();
+
 // A name for a working file in dir no other process of this machine takes:
 // DIR/.veldconf-provision.PID.JOB.partial.
 void working_name(const char *dir, std::size_t job, char *path, std::size_t len);

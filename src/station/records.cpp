@@ -3,12 +3,7 @@
 #include <cstring>
 #include <random>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "record_file.hpp"
 #include "recreate.hpp"
 #include "text.hpp"
 #include "timestamp.hpp"
@@ -34,8 +29,10 @@ void append(void *context, const char *text, std::size_t len) {
 
 }  // namespace
 
+text_sink string_sink(std::string &text) { return {append, &text}; }
+
 void format_result_line(const port_record &r, std::string &out) {
-    const text_sink to{append, &out};
+    const text_sink to = string_sink(out);
     write_field(to, r.device.data(), r.device.size());
     out += '\t';
     out += r.imei_known ? r.id.imei : "-";
@@ -54,7 +51,7 @@ namespace {
 // "KEY": "TEXT", or "KEY": null, and ", ".
 void put_member(std::string &out, const char *key, const char *text, std::size_t len, bool known) {
     if (known) {
-        write_json_member({append, &out}, key, text, len);
+        write_json_member(string_sink(out), key, text, len);
     } else {
         out.append("\"").append(key).append("\": null, ");
     }
@@ -67,12 +64,7 @@ std::string make_run_id() {
     format_utc(wall_clock_ms(), moment, sizeof moment);
     std::random_device entropy;
     char id[96];
-#ifdef _WIN32
-    const unsigned long process = GetCurrentProcessId();
-#else
-    const unsigned long process = static_cast<unsigned long>(getpid());
-#endif
-    std::snprintf(id, sizeof id, "%s-%lu-%08x", moment, process, static_cast<unsigned>(entropy()));
+    std::snprintf(id, sizeof id, "%s-%lu-%08x", moment, this_process_id(), static_cast<unsigned>(entropy()));
     return id;
 }
 
@@ -83,7 +75,7 @@ void format_report_object(const port_record &r, const run_facts &run, std::strin
     put_member(out, "imsi", r.id.imsi, std::strlen(r.id.imsi), r.imsi_known);
     put_member(out, "endpoint", r.endpoint, r.endpoint_len, r.endpoint != nullptr);
     std::string command;
-    if (r.config != nullptr) write_command(*r.config, append, &command);
+    if (r.config != nullptr) write_command(*r.config, string_sink(command).put, &command);
     put_member(out, "command", command.data(), command.size(), r.config != nullptr);
     char number[128];
     if (r.config != nullptr) std::snprintf(number, sizeof number, "\"lines\": %zu, ", r.lines);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "records.hpp"
 #include "recreate.hpp"
 
 namespace veld {
@@ -118,8 +119,6 @@ bool is_report_object(const std::map<std::string, std::string> &members) {
     return true;
 }
 
-void append(void *to, const char *text, std::size_t len) { static_cast<std::string *>(to)->append(text, len); }
-
 }  // namespace
 
 bool read_resume(const char *path, resume_state &state, reason &why) {
@@ -165,7 +164,7 @@ bool configured_before(const resume_state &state, const std::string &module, con
         same.port = static_cast<std::uint16_t>(std::strtoul(done.command.c_str() + port_at + 4, nullptr, 10));
     }
     std::string command;
-    write_command(same, append, &command);
+    write_command(same, string_sink(command).put, &command);
     if (command != done.command) return false;
     return !fail(why, "configured at %s on %s", done.started.c_str(), done.device.c_str());
 }

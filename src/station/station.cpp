@@ -41,7 +41,7 @@ void job(station &st, std::size_t number, job_room &room) {
     for (;;) {
         halt_if_asked(st);
         std::size_t index = 0;
-        const next_step step = schedule_next(st.ports, steady_now_ms(), index);
+        const next_step step = schedule_next(st.ports, steady_clock_ms(), index);
         if (step == next_step::stop) return;
         if (step == next_step::wait) {
             st.work.wait_for(hold, std::chrono::milliseconds(job_wait_ms));
@@ -78,15 +78,11 @@ std::size_t job_count(const station_options &o) {
     return jobs > max_jobs ? max_jobs : jobs;
 }
 
-void append_to(void *text, const char *piece, std::size_t len) {
-    static_cast<std::string *>(text)->append(piece, len);
-}
-
 // "WHAT lost DEVICE (RESULT): WHY" on standard error; the station halts.
 void lost(station &st, const char *what, const port_record &r, const char *why) {
     std::string text = what;
     text += " lost ";
-    write_field({append_to, &text}, r.device.data(), r.device.size());
+    write_field(string_sink(text), r.device.data(), r.device.size());
     text.append(" (").append(result_name(r.what)).append("): ").append(why).append("\n");
     say(st, text.data(), text.size());
     ++st.lost;
@@ -151,7 +147,7 @@ void publish(station &st, const port_record &r) {
         if (!st.opts.verbose) return;
         std::string text = st.opts.program;
         text += ": passed over " + r.device + ": ";
-        write_field({append_to, &text}, r.why.text, std::strlen(r.why.text));
+        write_field(string_sink(text), r.why.text, std::strlen(r.why.text));
         text += '\n';
         say(st, text.data(), text.size());
         return;

@@ -30,6 +30,11 @@ long long wall_clock_ms() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+long long steady_clock_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 void format_local(long long epoch_ms, char *out, std::size_t capacity) {
     format_time(epoch_ms, false, "%Y-%m-%d %H:%M:%S", ".%03d", out, capacity);
 }

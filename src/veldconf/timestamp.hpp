@@ -1,5 +1,6 @@
 // Moments as the records write them: milliseconds since the epoch, shown
-// in local time for a transcript and in UTC for a report.
+// in local time for a transcript and in UTC for a report; and the steady
+// clock that deadlines and durations are measured on.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,10 @@
 namespace veld {
 
 long long wall_clock_ms();
+
+// A clock that only goes forward, in milliseconds, for deadlines and
+// durations.
+long long steady_clock_ms();
 
 // "2026-12-10 10:53:39.125", local time: 23 characters and a NUL.
 constexpr std::size_t local_time_len = 23;
