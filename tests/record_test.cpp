@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "live_view.hpp"
 #include "names.hpp"
 #include "temp_folder.hpp"
 #include "record_file.hpp"
@@ -263,6 +264,91 @@ TEST(Record, SlotsFiles) {
         bool listed = false;
         EXPECT_EQ(veld::slot_of(map, port.device, port.usb, listed), port.slot) << port.device;
         EXPECT_EQ(listed, port.listed) << port.device;
+    }
+}
+
+// The live view's text: rows cut to the terminal, never wrapping, never
+// more lines than the terminal has, a module's bytes escaped.
+struct view_case {
+    std::size_t rows;  // copies of the row below, for ports 0, 1, ...
+    veld::view_row row;
+    std::size_t width, height;
+    const char *text;
+};
+
+const view_case view_cases[] = {
+    {1, {"A1", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 80, 24,
+     "A1  490154203237518  [#############.......] 2/3  12 s\nmodules done 1, running 2, failed 0"},
+    {1, {"/dev/ttyUSB0", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 24,
+     "/dev/ttyUSB0  -                probing  12 s\nmodules done 1, running 2, failed 0"},
+    {1, {"B2", "", veld::row_state::waiting, 0, 0, 11500, ""}, 80, 24,
+     "B2  -                waiting for an answer  0 s\nmodules done 1, running 2, failed 0"},
+    {1, {"B2", "490154203237518", veld::row_state::finished, 0, 0, 0, "failed 1/3 in 2.0 s: \x1b[2J"}, 80, 24,
+     "B2  490154203237518  failed 1/3 in 2.0 s: \\x1B[2J\nmodules done 1, running 2, failed 0"},
+    // A long path keeps its end, which tells the ports apart.
+    {1, {"/dev/serial/by-id/usb-Maker_Modem_0123456789-if02-port0", "", veld::row_state::probing, 0, 0, 0, ""},
+     80, 24, "...r_Modem_0123456789-if02-port0  -                probing  12 s\n"
+             "modules done 1, running 2, failed 0"},
+    // As on every line of the terminal, a byte above 0x7E is escaped.
+    {1, {"Zürich", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 24,
+     "Z\\xC3\\xBCrich  -                probing  12 s\nmodules done 1, running 2, failed 0"},
+    // Nothing reaches the last column: a full row would wrap on some terminals.
+    {1, {"A1", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 30, 24,
+     "A1  490154203237518  [#######\nmodules done 1, running 2, fa"},
+    {5, {"A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 6,
+     "A1  -                probing  12 s\nA1  -                probing  12 s\n"
+     "A1  -                probing  12 s\nand 2 more ports\nmodules done 1, running 2, failed 0"},
+    {4, {"A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 6,
+     "A1  -                probing  12 s\nA1  -                probing  12 s\n"
+     "A1  -                probing  12 s\nA1  -                probing  12 s\nmodules done 1, running 2, failed 0"},
+    {3, {"A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 2, "modules done 1, running 2, failed 0"},
+};
+
+TEST(Record, LiveViewText) {
+    for (const view_case &c : view_cases) {
+        std::map<std::size_t, veld::view_row> rows;
+        for (std::size_t i = 0; i < c.rows; ++i) rows[i] = c.row;
+        std::string text;
+        veld::format_view(rows, "modules done 1, running 2, failed 0", 12345, c.width, c.height, text);
+        EXPECT_EQ(text, c.text) << c.row.label;
+    }
+}
+
+// In a watch the operator pulls a module by what its row says last.
+TEST(Record, LiveViewKeepsAResultToActOn) {
+    const struct {
+        veld::result what;
+        bool before;
+        bool watch;
+        const char *outcome;  // null: the row goes
+    } ends[] = {
+        {veld::result::configured, false, true, "configured 3/3 in 1.5 s"},
+        {veld::result::failed, false, true, "failed 1/3 in 1.5 s: refused"},
+        {veld::result::skipped, true, true, "skipped 0/3 in 1.5 s: refused"},
+        {veld::result::skipped, false, true, nullptr},
+        {veld::result::passed_over, false, true, nullptr},
+        {veld::result::interrupted, false, true, nullptr},
+        {veld::result::configured, false, false, nullptr},
+    };
+    for (const auto &end : ends) {
+        veld::live_view v{};
+        v.on = true;
+        veld::port_record r{};
+        r.device = "/dev/ttyUSB0";
+        r.what = end.what;
+        r.before = end.before;
+        r.lines = 3;
+        r.acknowledged = end.what == veld::result::configured ? 3 : (end.what == veld::result::failed ? 1 : 0);
+        r.seconds = 1.5;
+        if (end.what != veld::result::configured) veld::fail(r.why, "refused");
+        veld::end_row(v, 7, r, end.watch);
+        if (end.outcome == nullptr) {
+            EXPECT_EQ(v.rows.count(7), 0u) << veld::result_name(end.what);
+        } else {
+            ASSERT_EQ(v.rows.count(7), 1u) << veld::result_name(end.what);
+            EXPECT_EQ(v.rows[7].outcome, end.outcome);
+            EXPECT_EQ(v.rows[7].label, "/dev/ttyUSB0");
+        }
     }
 }
 

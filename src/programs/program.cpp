@@ -7,6 +7,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -35,6 +36,16 @@ bool is_terminal(std::FILE *stream) {
     return _isatty(_fileno(stream)) != 0;
 #else
     return isatty(fileno(stream)) != 0;
+#endif
+}
+
+bool same_terminal(std::FILE *a, std::FILE *b) {
+    if (!is_terminal(a) || !is_terminal(b)) return false;
+#ifdef _WIN32
+    return true;  // a process has one console
+#else
+    struct stat sa, sb;
+    return fstat(fileno(a), &sa) == 0 && fstat(fileno(b), &sb) == 0 && sa.st_rdev == sb.st_rdev;
 #endif
 }
 

@@ -23,6 +23,10 @@ int usage_error(const char *program, const char *format, ...);
 // Whether stream is a terminal (for what is shown only there).
 bool is_terminal(std::FILE *stream);
 
+// Whether a and b are one terminal, so that what goes to one moves the
+// other's lines.
+bool same_terminal(std::FILE *a, std::FILE *b);
+
 // This machine's name, or empty when it has none.
 std::string host_name();
 

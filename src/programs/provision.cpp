@@ -312,7 +312,8 @@ int main(int argc, char *argv[]) {
     }
     veld::station st{};
     st.opts = o;
-    st.opts.status_line = veld::is_terminal(stderr);
+    st.view.on = !o.quiet && veld::is_terminal(stderr);
+    st.view.shares_stdout = veld::same_terminal(stdout, stderr);
     if ((status = open_records(line, st)) >= 0) return status;
     veld::port_catch_interrupts();
     veld::run_station(st);

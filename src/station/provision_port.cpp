@@ -96,8 +96,33 @@ bool claim_name(station &st, const job_room &room, port_record &r) {
     return false;
 }
 
-void note_line(const void *context, std::size_t, std::size_t) {
-    *static_cast<bool *>(const_cast<void *>(context)) = true;
+// What the lines' progress goes to: the live view's row.
+struct sending {
+    station *st;
+    std::size_t index;
+    bool begun;
+};
+
+void note_line(const void *context, std::size_t acknowledged, std::size_t total) {
+    sending &s = *static_cast<sending *>(const_cast<void *>(context));
+    s.begun = true;
+    if (!s.st->view.on) return;
+    std::lock_guard<std::mutex> hold(s.st->lock);
+    view_row *row = change_row(s.st->view, s.index);
+    row->state = row_state::sending;
+    row->acknowledged = acknowledged;
+    row->total = total;
+}
+
+// The port's row, as it is opened, parked or taken again.
+void show_row(station &st, std::size_t index, const port_work &work, row_state state) {
+    view_row *row = change_row(st.view, index);
+    if (row == nullptr) return;
+    const port_record &r = work.record;
+    row->label = r.slot.empty() ? r.device : r.slot;
+    row->imei.clear();
+    row->state = state;
+    row->opened_ms = work.opened_ms;
 }
 
 // A conversation that ended early ended so because of Ctrl-C, or failed.
@@ -121,6 +146,10 @@ void configure(station &st, job_room &room, std::size_t index, port_work &work) 
     }
     r.imei_known = r.id.imei[0] != '\0';
     r.imsi_known = r.id.imsi[0] != '\0';
+    if (r.imei_known && st.view.on) {
+        std::lock_guard<std::mutex> hold(st.lock);
+        change_row(st.view, index)->imei = r.id.imei;
+    }
     if (r.what != result::configured || !claim_module(st, index, r)) return;
     if (!build_configuration(st, room, r)) {
         r.what = result::failed;
@@ -136,9 +165,9 @@ void configure(station &st, job_room &room, std::size_t index, port_work &work) 
         return;
     }
     if (!claim_name(st, room, r)) return;
-    bool lines_begun = false;
-    if (!session_send(conversation, room.lines, r.acknowledged, note_line, &lines_begun)) {
-        r.what = failure(st, lines_begun);
+    sending progress{&st, index, false};
+    if (!session_send(conversation, room.lines, r.acknowledged, note_line, &progress)) {
+        r.what = failure(st, progress.begun);
         take_reason(r, conversation);
     }
 }
@@ -182,7 +211,7 @@ void no_answer(station &st, port_work &work) {
 
 // Closes the port and its transcript, and publishes the record. Takes
 // st.lock unless held says it is held.
-void finish(station &st, port_work &work, bool held) {
+void finish(station &st, std::size_t index, port_work &work, bool held) {
     port_record &r = work.record;
     session_close(work.conversation);
     r.seconds = static_cast<double>(steady_clock_ms() - work.opened_ms) / 1000.0;
@@ -201,6 +230,7 @@ void finish(station &st, port_work &work, bool held) {
     }
     std::unique_lock<std::mutex> hold(st.lock, std::defer_lock);
     if (!held) hold.lock();
+    end_row(st.view, index, r, st.opts.watch);
     publish(st, r);
 }
 
@@ -231,17 +261,20 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
         if (parked != st.parked.end()) {
             work = std::move(parked->second);
             st.parked.erase(parked);
+            show_row(st, index, *work, row_state::probing);
         }
     }
     if (work == nullptr) {
         work = begin_port(st, index, device);
         if (work == nullptr) return;
         if (!open_port(st, job, *work)) {
-            finish(st, *work, false);
+            finish(st, index, *work, false);
             std::lock_guard<std::mutex> hold(st.lock);
             schedule_done(st.ports, index, false);
             return;
         }
+        std::lock_guard<std::mutex> hold(st.lock);
+        show_row(st, index, *work, row_state::probing);
     }
     bool silent = false;
     if (session_wake(work->conversation, st.opts.probe_timeout_ms, silent)) {
@@ -250,6 +283,7 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
         // Still booting, or a port that never answers: it holds no job meanwhile.
         std::lock_guard<std::mutex> hold(st.lock);
         schedule_park(st.ports, index, steady_clock_ms() + reprobe_ms);
+        show_row(st, index, *work, row_state::waiting);
         st.parked[index] = std::move(work);
         return;
     } else if (silent) {
@@ -259,7 +293,7 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
         take_reason(work->record, work->conversation);
     }
     port_record &r = work->record;
-    finish(st, *work, false);
+    finish(st, index, *work, false);
     std::lock_guard<std::mutex> hold(st.lock);
     schedule_done(st.ports, index, r.what == result::configured || r.what == result::skipped);
 }
@@ -279,7 +313,7 @@ void close_parked(station &st, std::size_t index) {
         fail(r.why, port_interrupted() ? "interrupted while waiting for an answer from %s" : "no answer from %s",
              r.device.c_str());
     }
-    finish(st, *work, true);
+    finish(st, index, *work, true);
     schedule_unpark(st.ports, index);
 }
 

@@ -17,17 +17,43 @@ namespace {
 constexpr long watch_interval_ms = 250;
 constexpr long job_wait_ms = 100;  // a job looks at Ctrl-C this often while it waits
 
-void clear_status(station &st) {
-    if (st.status_shown) std::fputs("\r\x1b[K", stderr);
-    st.status_shown = false;
+std::string counts_line(const station &st) {
+    char text[128];
+    std::snprintf(text, sizeof text, "modules done %zu, running %zu, failed %zu", st.counts.done, st.ports.running,
+                  st.counts.failed);
+    return text;
 }
 
-void show_status(station &st) {
-    if (!st.opts.status_line || st.opts.quiet) return;
-    std::fprintf(stderr, "\r\x1b[Kmodules done %zu, running %zu, failed %zu", st.counts.done,
-                 st.ports.running, st.counts.failed);
-    std::fflush(stderr);
-    st.status_shown = true;
+// Draws the view now where its rate allows, else soon, by the painter.
+void show_view(station &st) {
+    st.view.changed = true;
+    const long long now = steady_clock_ms();
+    if (view_due(st.view, now)) draw_view(st.view, counts_line(st), now);
+}
+
+// Draws the view while the station runs, as its rows change and its
+// seconds go by, until stop.
+void paint(station &st, const bool &stop) {
+    std::unique_lock<std::mutex> hold(st.lock);
+    while (!stop) {
+        const long long now = steady_clock_ms();
+        if (view_due(st.view, now)) draw_view(st.view, counts_line(st), now);
+        hold.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(view_interval_ms / 2));
+        hold.lock();
+    }
+}
+
+// In a watch, a finished row stays until its module is pulled.
+void forget_pulled(station &st) {
+    for (auto row = st.view.rows.begin(); row != st.view.rows.end();) {
+        if (row->second.state == row_state::finished && !st.ports.ports[row->first].present) {
+            row = st.view.rows.erase(row);
+            st.view.changed = true;
+        } else {
+            ++row;
+        }
+    }
 }
 
 // Ctrl-C, or a record that cannot be written: no port is opened any more.
@@ -48,7 +74,7 @@ void job(station &st, std::size_t number, job_room &room) {
             continue;
         }
         const std::string device = st.ports.ports[index].path;
-        show_status(st);
+        st.view.changed = true;
         hold.unlock();
         provision_port(st, number, room, index, device);
         hold.lock();
@@ -64,6 +90,7 @@ void watch(station &st) {
             halt_if_asked(st);
             if (st.ports.halted) break;
             schedule_listing(st.ports, listed);
+            forget_pulled(st);
             for (std::size_t index : schedule_parked_to_close(st.ports)) close_parked(st, index);
         }
         st.work.notify_all();
@@ -135,9 +162,9 @@ void put_verbose(void *context, const char *text, std::size_t len) {
 }  // namespace
 
 void say(station &st, const char *text, std::size_t len) {
-    clear_status(st);
+    clear_view(st.view);
     std::fwrite(text, 1, len, stderr);
-    show_status(st);
+    show_view(st);
 }
 
 text_sink verbose_sink(station &st) { return {put_verbose, &st}; }
@@ -152,7 +179,7 @@ void publish(station &st, const port_record &r) {
         say(st, text.data(), text.size());
         return;
     }
-    clear_status(st);
+    if (st.view.shares_stdout) clear_view(st.view);
     // The object is on the disk before the line says the port is done.
     reason why;
     if (st.reporting) {
@@ -165,7 +192,7 @@ void publish(station &st, const port_record &r) {
     if (!write_stdout(line)) lost(st, "standard output", r, std::strerror(errno != 0 ? errno : EIO));
     if (r.transcript_lost) lost(st, "the transcript", r, r.transcript_fault.text);
     count_result(st.counts, r);
-    show_status(st);
+    show_view(st);
 }
 
 void run_station(station &st) {
@@ -187,14 +214,27 @@ void run_station(station &st) {
         st.no_job = true;
         return;
     }
+    bool stop_painting = false;
+    std::thread painter;
+    try {
+        if (st.view.on) painter = std::thread(paint, std::ref(st), std::cref(stop_painting));
+    } catch (const std::system_error &) {
+        // the view is then drawn as results come
+    }
     if (st.opts.watch) watch(st);
     st.work.notify_all();
     for (std::thread &worker : workers) worker.join();
+    if (painter.joinable()) {
+        std::unique_lock<std::mutex> hold(st.lock);
+        stop_painting = true;
+        hold.unlock();
+        painter.join();
+    }
     std::lock_guard<std::mutex> hold(st.lock);
     halt_if_asked(st);
     for (std::size_t index : schedule_parked_to_close(st.ports)) close_parked(st, index);
     for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
-    clear_status(st);
+    clear_view(st.view);
     if (!st.opts.watch) say_unmatched(st);
     if (st.opts.quiet && st.counts.failed == 0 && st.counts.interrupted == 0) return;
     write_summary(stderr, st.counts);

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "live_view.hpp"
 #include "manifest.hpp"
 #include "names.hpp"
 #include "port_settings.hpp"
@@ -38,7 +39,6 @@ struct station_options {
     std::vector<const char *> patterns;  // the watch's, or none for the defaults
     bool quiet;
     bool verbose;
-    bool status_line;  // standard error is a terminal
     char *const *devices;  // a batch's
     std::size_t device_count;
     tool_settings tool;  // veldconf's options, checked, without a name
@@ -74,7 +74,7 @@ struct station {
     tally counts;
     std::size_t lost;  // records that could not be written
     bool no_job;       // not one job could be started
-    bool status_shown;
+    live_view view;
 };
 
 // Provisions the ports until they are done (a batch) or Ctrl-C (a watch),
@@ -87,11 +87,11 @@ void run_station(station &st);
 int station_status(const station &st);
 
 // Writes one port's record: its line, its report object, the counts, the
-// status line; a part that cannot be written is said on standard error,
+// live view; a part that cannot be written is said on standard error,
 // and the station halts. Called with st.lock held.
 void publish(station &st, const port_record &r);
 
-// Shows text (whole lines) on standard error below the status line, which
+// Shows text (whole lines) on standard error above the live view, which
 // it clears first and draws again after. Called with st.lock held.
 void say(station &st, const char *text, std::size_t len);
 

@@ -37,6 +37,14 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        the USB interface 1-1.K:1.0
   junk: yes            the watched folder {watch} also holds a regular file,
                        a link to nothing and a link to /dev/null
+  terminal: COLSxROWS  the tool runs in a tmux pane of that size, its standard
+                       output and error that terminal (stdout and stderr are
+                       then not compared); interrupt types Ctrl-C into it
+  screen: REGEX        a screen of the pane (captured every 50 ms) in which
+                       REGEX is found, after the screens before it in the
+                       case; screen-gone: REGEX, one in which it is not
+  screen-end~: REGEX   the pane's screen once the tool ended, trailing blanks
+                       and blank lines left out
   status: N            expected exit status (default 0)
   not-on-windows: WHY  skipped with --windows, where it cannot hold
   stdin-veldconf: ARGS the standard input is what DIR/veldconf (--tools)
@@ -170,8 +178,10 @@ def parse(path):
                 block["env"][name] = val
             elif key in ("stdout", "stderr", "stdin", "report-before"):
                 block.setdefault(key, []).append(value)
+            elif key in ("screen", "screen-gone"):
+                block.setdefault("screens", []).append((key == "screen", value))
             elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "usb",
-                         "modem-manager",
+                         "modem-manager", "terminal", "screen-end~",
                          "report-objects", "not-on-windows",
                          "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
@@ -626,6 +636,8 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
         read_end, err_sink = os.pipe()
         os.close(read_end)
     problems = []
+    if "terminal" in case:
+        return run_in_terminal(case, argv, executable, env, defines, problems), b""
     try:
         done = run_tool(argv, executable, env, stdin, sink, err_sink, case.get("interrupt"), lock, problems)
     finally:
@@ -683,6 +695,57 @@ def run_tool(argv, executable, env, stdin, sink, err_sink, interrupt, lock, prob
             if time.monotonic() - sent > 1:
                 problems.append(f"the tool took {time.monotonic() - sent:.1f} s to end after SIGINT")
     return subprocess.CompletedProcess(argv, proc.returncode, out, err)
+
+
+def screen_text(socket):
+    """The pane's screen: its lines without trailing blanks, and no blank
+    lines at its end."""
+    shown = subprocess.run(["tmux", "-L", socket, "capture-pane", "-p"], capture_output=True).stdout
+    lines = [line.rstrip() for line in shown.decode("utf-8", "replace").split("\n")]
+    return "\n".join(lines).rstrip("\n") + "\n"
+
+
+def run_in_terminal(case, argv, executable, env, defines, problems):
+    """Runs the tool in a tmux pane, matching its screens as they come to
+    the case's; the problems found."""
+    columns, rows = case["terminal"].split("x")
+    socket = f"veldconf-cases-{os.getpid()}-{case['line']}"
+    status_file = os.path.join(defines["files"], "terminal-status")
+    program = executable or argv[0]
+    # The shell stays after the tool, so that its last screen can be read,
+    # and outlives Ctrl-C (a trapped signal is the default again in the tool).
+    script = 'trap : INT; "$@"; echo $? >"$0"; exec sleep 600'
+    command = ["sh", "-c", script, status_file, "env", "-i"] + [f"{k}={v}" for k, v in env.items()]
+    subprocess.run(["tmux", "-L", socket, "-f", "/dev/null", "new-session", "-d", "-x", columns, "-y", rows]
+                   + command + [program] + argv[1:], check=True)
+    wanted = [(found, re.compile(expand(regex, defines))) for found, regex in case.get("screens", [])]
+    start = time.monotonic()
+    interrupt = float(case["interrupt"]) if "interrupt" in case else None
+    try:
+        while not os.path.exists(status_file) and time.monotonic() - start < 60:
+            if interrupt is not None and time.monotonic() - start >= interrupt:
+                subprocess.run(["tmux", "-L", socket, "send-keys", "C-c"], check=True)
+                interrupt = None
+            screen = screen_text(socket)
+            while wanted and (wanted[0][1].search(screen) is not None) == wanted[0][0]:
+                wanted.pop(0)
+            time.sleep(0.05)
+        time.sleep(0.2)  # what the tool wrote last reaches the screen
+        screen = screen_text(socket)
+    finally:
+        subprocess.run(["tmux", "-L", socket, "kill-server"], capture_output=True)
+    for found, regex in wanted[:1]:
+        problems.append(f"no screen {'with' if found else 'without'} {regex.pattern!r}")
+    if not os.path.exists(status_file):
+        return problems + [f"the tool did not end; its screen:\n{screen}"]
+    with open(status_file) as f:
+        status = int(f.read())
+    if status != case["status"]:
+        problems.append(f"status {status}, want {case['status']}")
+    pattern = expand(case.get("screen-end~", ".*"), defines)
+    if not re.fullmatch(pattern, screen, re.DOTALL):
+        problems.append(f"the last screen\n{screen}does not match {pattern!r}")
+    return problems
 
 
 def take_value(options, flag, default):
