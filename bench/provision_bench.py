@@ -2,7 +2,9 @@
 """Times veldconf-provision over pseudo-terminals: sixteen simulated modules,
 each answering every command after 10 ms and each given the largest
 configuration (129 lines: a 65535-byte URI and a name made 65535 bytes long
-by a literal part of --name), against one such module alone.
+by a literal part of --name), against one such module alone; standard
+error is a pseudo-terminal, so that the live view is drawn as an operator
+would see it.
 
 usage: bench/provision_bench.py [BUILD] [MODULES]   (defaults build/release, 16)
 
@@ -11,13 +13,24 @@ program's own CPU time (user + system) per line sent.
 """
 import os
 import pathlib
+import pty
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 NAME = "x" * (65535 - len("490154203237511;310150123456789")) + "{imei};{imsi}"
+
+
+def drain(fd):
+    """Reads the terminal's side of the view until it closes."""
+    try:
+        while os.read(fd, 65536):
+            pass
+    except OSError:
+        pass
 
 
 def run(build, count, work):
@@ -27,12 +40,18 @@ def run(build, count, work):
             for i in range(count)]
     try:
         devices = [s.stdout.readline().decode().strip() for s in sims]
+        terminal, view = pty.openpty()
+        reader = threading.Thread(target=drain, args=(terminal,))
+        reader.start()
         start = time.monotonic()
-        proc = subprocess.Popen([build / "veldconf-provision", "--quiet", "--name", NAME] + devices
-                                + ["--", "-p", "5683", "-i", "u" * 65535], stdout=subprocess.PIPE)
+        proc = subprocess.Popen([build / "veldconf-provision", "--name", NAME] + devices
+                                + ["--", "-p", "5683", "-i", "u" * 65535], stdout=subprocess.PIPE, stderr=view)
+        os.close(view)
         out = proc.stdout.read()
         _, status, usage = os.wait4(proc.pid, 0)
         wall = time.monotonic() - start
+        reader.join()
+        os.close(terminal)
     finally:
         for s in sims:
             s.terminate()

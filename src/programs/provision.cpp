@@ -45,7 +45,8 @@ const char usage_head[] =
     "  --operator NAME    the operator named in the report\n"
     "  --watch[=PATTERN]  provision the serial ports that appear (PATTERN, a\n"
     "                     glob, may be repeated; default /dev/ttyUSB* and\n"
-    "                     /dev/ttyACM*, on Windows the COM ports)\n";
+    "                     /dev/ttyACM*; on Windows COM names, such as COM12\n"
+    "                     or COM1*, default all)\n";
 const char usage_tail[] =
     "  --probe-timeout SECONDS  how long each try of the probe may take (default 1)\n"
     "  --boot-wait SECONDS      how long a port's module may take to answer the\n"

@@ -28,13 +28,61 @@ std::string usb_path(const char *) { return {}; }
 
 bool modem_manager_runs() { return false; }
 
-std::vector<listed_port> list_ports(const std::vector<const char *> &) {
+namespace {
+
+bool name_matches(const char *pattern, const char *name) {
+    if (*pattern == '\0') return *name == '\0';
+    if (*pattern == '*') return name_matches(pattern + 1, name) || (*name != '\0' && name_matches(pattern, name + 1));
+    if (*name == '\0') return false;
+    const bool same = *pattern == '?' || std::toupper(static_cast<unsigned char>(*pattern)) ==
+                                             std::toupper(static_cast<unsigned char>(*name));
+    return same && name_matches(pattern + 1, name + 1);
+}
+
+bool matches_any(const std::vector<const char *> &patterns, const char *name) {
+    for (const char *pattern : patterns) {
+        if (name_matches(pattern, name)) return true;
+    }
+    return patterns.empty();
+}
+
+// A port taken by another program is there all the same.
+bool opens(const char *name) {
+    const std::string path = std::string("\\\\.\\") + name;
+    const HANDLE port = CreateFileA(path.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    }
+    CloseHandle(port);
+    return true;
+}
+
+bool listed(const std::vector<listed_port> &found, const std::string &identity) {
+    for (const listed_port &port : found) {
+        if (port.device == identity) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<listed_port> list_ports(const std::vector<const char *> &patterns) {
     std::vector<listed_port> found;
     std::vector<char> room(65536);
     char *const names = room.data();
     const DWORD n = QueryDosDeviceA(nullptr, names, static_cast<DWORD>(room.size()));
     for (DWORD at = 0; at < n && names[at] != '\0'; at += static_cast<DWORD>(std::strlen(names + at)) + 1) {
-        if (std::strncmp(names + at, "COM", 3) == 0) found.push_back({names + at, device_identity(names + at)});
+        const char *name = names + at;
+        if (std::strncmp(name, "COM", 3) == 0 && matches_any(patterns, name)) {
+            found.push_back({name, device_identity(name)});
+        }
+    }
+    for (const char *pattern : patterns) {
+        const std::string identity = device_identity(pattern);
+        if (std::strpbrk(pattern, "*?") == nullptr && !listed(found, identity) && opens(identity.c_str())) {
+            found.push_back({pattern, identity});
+        }
     }
     return found;
 }

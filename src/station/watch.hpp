@@ -1,7 +1,10 @@
 // The serial ports present now, for a watch: the paths the patterns (globs)
-// match, by default /dev/ttyUSB* and /dev/ttyACM*; on Windows the COM ports
-// the system lists, patterns aside. Each with what tells its device from
-// another, so that two paths to one port are one port, and where it is.
+// match, by default /dev/ttyUSB* and /dev/ttyACM*. On Windows the COM ports
+// the system lists that the patterns (names, with * and ?, case aside)
+// match, by default all; a pattern that is one name is also found by
+// opening it, as a port the system maps only when it is opened. Each with
+// what tells its device from another, so that two paths to one port are
+// one port.
 #pragma once
 
 #include <string>

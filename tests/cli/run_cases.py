@@ -3,7 +3,8 @@
 
 usage: run_cases.py CASES [--prog NAME] [--windows] [--tools DIR]
                     [--device NAME --link PATH] [--ports NAME=PATH,...]
-                    [--share K/N] -- COMMAND [WORD...]
+                    [--watch-ports NAME=PATH,...] [--share K/N]
+                    -- COMMAND [WORD...]
 
 COMMAND (with its words) is the tool to run; each case's arguments follow
 it. When COMMAND is one word, the tool is started with argv[0] set to the
@@ -80,8 +81,11 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        names in turn, each simulator linking its PATH.
   appear: SECONDS      the modules' ports appear one by one, SECONDS apart,
                        as the links {watch}/port1, {watch}/port2, ...
-                       replug: K SECONDS    {watch}/portK goes SECONDS after the start, and comes
-                       back 0.6 s later
+                       ({port1}, {port2}, ...), for which {watched} is the
+                       --watch option; with --watch-ports, module K's
+                       port appears as the Kth PATH, named NAME
+  replug: K SECONDS    port K goes SECONDS after the start, and comes back
+                       0.6 s later
   logs: NAMES          the files {logdir} must hold, no more
   at-once: N           at most N of the modules were in conversation at
                        any one time, and once N were
@@ -302,18 +306,32 @@ def make_sysfs(modules, root):
         os.symlink(target, os.path.join(root, "dev", "char", f"{os.major(rdev)}:{os.minor(rdev)}"))
 
 
-def appear(modules, folder, seconds, replug):
-    """Links each module's port into folder, one by one, seconds apart;
+def watched_ports(defines, options):
+    """Where each module's port appears for a watch, and its name: links
+    in {watch}, or those --watch-ports gives; and the --watch option."""
+    if options["watch_ports"]:
+        ports = [p.split("=", 1) for p in options["watch_ports"].split(",")]
+        defines["watched"] = " ".join(f"--watch={name}" for name, _ in ports)
+    else:
+        ports = [(os.path.join(defines["watch"], f"port{k}"),) * 2 for k in range(1, 10)]
+        defines["watched"] = f"--watch={defines['watch']}/port*"
+    for k, (name, _) in enumerate(ports, 1):
+        defines[f"port{k}"] = name
+    return [link for _, link in ports]
+
+
+def appear(modules, links, seconds, replug):
+    """Links each module's port as the links, one by one, seconds apart;
     then unplugs and plugs again the one replug names."""
     def run():
         start = time.monotonic()
-        for i, module in enumerate(modules, 1):
+        for module, link in zip(modules, links):
             time.sleep(seconds)
-            os.symlink(module.tty, os.path.join(folder, f"port{i}"))
+            os.symlink(module.tty, link)
         if replug:
             k, at = replug.split()
             time.sleep(max(0, float(at) - (time.monotonic() - start)))
-            link = os.path.join(folder, f"port{k}")
+            link = links[int(k) - 1]
             os.unlink(link)
             time.sleep(0.6)
             os.symlink(modules[int(k) - 1].tty, link)
@@ -542,8 +560,9 @@ def run_in(case, command, prog, defines, options, stdin, work):
             f.write("not a port\n")
         os.symlink(os.path.join(work, "nothing"), os.path.join(defines["watch"], "port-dangling"))
         os.symlink("/dev/null", os.path.join(defines["watch"], "port-null"))
+    links = watched_ports(defines, options)
     if "appear" in case:
-        appear(modules, defines["watch"], float(case["appear"]), case.get("replug"))
+        appear(modules, links, float(case["appear"]), case.get("replug"))
     if "module" in case:
         module = Module(case["module"], work, options["device"], options["link"])
         defines["device"] = module.device
@@ -566,6 +585,9 @@ def run_in(case, command, prog, defines, options, stdin, work):
         raw, got = module.received() if module else (b"", b"")
         for m in modules:
             m.raw, m.got = m.received()
+        for link in links:  # those of --watch-ports outlive the case's folder
+            if os.path.lexists(link):
+                os.unlink(link)
     if afters != befores:
         problems.append("a port's settings were not restored")
     if "at-once" in case:
@@ -767,7 +789,8 @@ def main():
     options, command = argv[:split], argv[split + 1:]
     prog = take_value(options, "--prog", "veldconf")
     settings = {name: take_value(options, "--" + name, None)
-                for name in ("tools", "device", "link", "ports", "share")}
+                for name in ("tools", "device", "link", "ports", "watch-ports", "share")}
+    settings["watch_ports"] = settings.pop("watch-ports")
     part, parts = map(int, (settings["share"] or "1/1").split("/"))
     windows = settings["windows"] = "--windows" in options
     if windows:

@@ -43,6 +43,7 @@ wineserver -p >/dev/null 2>&1  # its object dumps are no case's output
 python3 "$here/run_cases.py" "$here/provision_cases.txt" --windows \
     --prog "$(windows_name "$build/veldconf-provision.exe")" --tools "$tools" \
     --ports "COM7=$link,COM8=$WINEPREFIX/module8,COM9=$WINEPREFIX/module9" \
+    --watch-ports "COM11=$WINEPREFIX/dosdevices/com11,COM12=$WINEPREFIX/dosdevices/com12" \
     -- "$loader" "$build/veldconf-provision.exe" || status=$?
 wineserver -k || true
 exit "$status"
