@@ -89,15 +89,29 @@ std::string format_row(const view_row &row, std::size_t label_width, long long n
     return line;
 }
 
-// Back to the view's first line, and everything from there erased.
-void append_erase(std::size_t lines_shown, std::string &out) {
-    out += '\r';
-    if (lines_shown > 1) {
-        char up[32];
-        std::snprintf(up, sizeof up, "\x1b[%zuA", lines_shown - 1);
-        out += up;
-    }
-    out += "\x1b[J";
+// Back to the view's first line, and everything from there erased: by
+// escapes appended to out, or on Windows at once by the console's own
+// calls, which every console there takes.
+void erase(std::size_t lines_shown, std::string &out) {
+#ifdef _WIN32
+    std::fflush(stderr);
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(console, &info)) return;
+    const SHORT up = static_cast<SHORT>(lines_shown > 1 ? lines_shown - 1 : 0);
+    const COORD first = {0, static_cast<SHORT>(info.dwCursorPosition.Y > up ? info.dwCursorPosition.Y - up : 0)};
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y - first.Y);
+    DWORD done = 0;
+    FillConsoleOutputCharacterA(console, ' ', cells, first, &done);
+    FillConsoleOutputAttribute(console, info.wAttributes, cells, first, &done);
+    SetConsoleCursorPosition(console, first);
+    (void)out;
+#else
+    char text[32];
+    if (lines_shown > 1) std::snprintf(text, sizeof text, "\r\x1b[%zuA\x1b[J", lines_shown - 1);
+    else std::snprintf(text, sizeof text, "\r\x1b[J");
+    out += text;
+#endif
 }
 
 }  // namespace
@@ -160,9 +174,9 @@ void end_row(live_view &v, std::size_t index, const port_record &r, bool watch) 
 
 void clear_view(live_view &v) {
     if (v.lines_shown == 0) return;
-    std::string erase;
-    append_erase(v.lines_shown, erase);
-    std::fwrite(erase.data(), 1, erase.size(), stderr);
+    std::string text;
+    erase(v.lines_shown, text);
+    std::fwrite(text.data(), 1, text.size(), stderr);
     v.lines_shown = 0;
 }
 
@@ -170,13 +184,14 @@ void draw_view(live_view &v, const std::string &counts, long long now_ms) {
     if (!v.on) return;
     std::size_t width = 0, height = 0;
     terminal_size(width, height);
-    std::string frame;  // one write: the old view goes as the new one comes
-    append_erase(v.lines_shown, frame);
+    std::string frame;  // on a terminal one write: the old view goes as the new one comes
+    erase(v.lines_shown, frame);
+    const std::size_t erased = frame.size();
     format_view(v.rows, counts, now_ms, width, height, frame);
     std::fwrite(frame.data(), 1, frame.size(), stderr);
     std::fflush(stderr);
     v.lines_shown = 1;
-    for (char c : frame) v.lines_shown += c == '\n';
+    for (std::size_t i = erased; i < frame.size(); ++i) v.lines_shown += frame[i] == '\n';
     v.drawn_ms = now_ms;
     v.changed = false;
 }
