@@ -277,31 +277,32 @@ struct view_case {
 };
 
 const view_case view_cases[] = {
-    {1, {"A1", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 80, 24,
-     "A1  490154203237518  [#############.......] 2/3  12 s\nmodules done 1, running 2, failed 0"},
-    {1, {"/dev/ttyUSB0", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 24,
+    {1, {"A1", "/dev/ttyUSB3", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 80, 24,
+     "A1  /dev/ttyUSB3  490154203237518  [#############.......] 2/3  12 s\nmodules done 1, running 2, failed 0"},
+    {1, {"", "/dev/ttyUSB0", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 24,
      "/dev/ttyUSB0  -                probing  12 s\nmodules done 1, running 2, failed 0"},
-    {1, {"B2", "", veld::row_state::waiting, 0, 0, 11500, ""}, 80, 24,
-     "B2  -                waiting for an answer  0 s\nmodules done 1, running 2, failed 0"},
-    {1, {"B2", "490154203237518", veld::row_state::finished, 0, 0, 0, "failed 1/3 in 2.0 s: \x1b[2J"}, 80, 24,
-     "B2  490154203237518  failed 1/3 in 2.0 s: \\x1B[2J\nmodules done 1, running 2, failed 0"},
+    {1, {"", "COM12", "", veld::row_state::waiting, 0, 0, 11500, ""}, 80, 24,
+     "COM12  -                waiting for an answer  0 s\nmodules done 1, running 2, failed 0"},
+    {1, {"B2", "COM12", "490154203237518", veld::row_state::finished, 0, 0, 0, "failed 1/3 in 2.0 s: \x1b[2J"}, 80,
+     24, "B2  COM12  490154203237518  failed 1/3 in 2.0 s: \\x1B[2J\nmodules done 1, running 2, failed 0"},
     // A long path keeps its end, which tells the ports apart.
-    {1, {"/dev/serial/by-id/usb-Maker_Modem_0123456789-if02-port0", "", veld::row_state::probing, 0, 0, 0, ""},
-     80, 24, "...r_Modem_0123456789-if02-port0  -                probing  12 s\n"
+    {1, {"1-1.3:1.2", "/dev/serial/by-id/usb-Maker_Modem_0123456789-if02-port0", "", veld::row_state::probing, 0, 0,
+         0, ""},
+     80, 24, "1-1.3:1.2  ...r_Modem_0123456789-if02-port0  -                probing  12 s\n"
              "modules done 1, running 2, failed 0"},
     // As on every line of the terminal, a byte above 0x7E is escaped.
-    {1, {"Zürich", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 24,
-     "Z\\xC3\\xBCrich  -                probing  12 s\nmodules done 1, running 2, failed 0"},
+    {1, {"Zürich", "COM3", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 24,
+     "Z\\xC3\\xBCrich  COM3  -                probing  12 s\nmodules done 1, running 2, failed 0"},
     // Nothing reaches the last column: a full row would wrap on some terminals.
-    {1, {"A1", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 30, 24,
+    {1, {"", "A1", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 30, 24,
      "A1  490154203237518  [#######\nmodules done 1, running 2, fa"},
-    {5, {"A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 6,
+    {5, {"", "A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 6,
      "A1  -                probing  12 s\nA1  -                probing  12 s\n"
      "A1  -                probing  12 s\nand 2 more ports\nmodules done 1, running 2, failed 0"},
-    {4, {"A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 6,
+    {4, {"", "A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 6,
      "A1  -                probing  12 s\nA1  -                probing  12 s\n"
      "A1  -                probing  12 s\nA1  -                probing  12 s\nmodules done 1, running 2, failed 0"},
-    {3, {"A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 2, "modules done 1, running 2, failed 0"},
+    {3, {"", "A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 2, "modules done 1, running 2, failed 0"},
 };
 
 TEST(Record, LiveViewText) {
@@ -310,7 +311,7 @@ TEST(Record, LiveViewText) {
         for (std::size_t i = 0; i < c.rows; ++i) rows[i] = c.row;
         std::string text;
         veld::format_view(rows, "modules done 1, running 2, failed 0", 12345, c.width, c.height, text);
-        EXPECT_EQ(text, c.text) << c.row.label;
+        EXPECT_EQ(text, c.text) << c.row.device;
     }
 }
 
@@ -335,6 +336,7 @@ TEST(Record, LiveViewKeepsAResultToActOn) {
         v.on = true;
         veld::port_record r{};
         r.device = "/dev/ttyUSB0";
+        r.slot = "A3";
         r.what = end.what;
         r.before = end.before;
         r.lines = 3;
@@ -347,7 +349,8 @@ TEST(Record, LiveViewKeepsAResultToActOn) {
         } else {
             ASSERT_EQ(v.rows.count(7), 1u) << veld::result_name(end.what);
             EXPECT_EQ(v.rows[7].outcome, end.outcome);
-            EXPECT_EQ(v.rows[7].label, "/dev/ttyUSB0");
+            EXPECT_EQ(v.rows[7].device, "/dev/ttyUSB0");
+            EXPECT_EQ(v.rows[7].slot, "A3");
         }
     }
 }

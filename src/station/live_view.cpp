@@ -15,7 +15,7 @@ namespace veld {
 namespace {
 
 constexpr std::size_t bar_width = 20;
-constexpr std::size_t widest_label = 32;
+constexpr std::size_t widest_column = 32;
 
 // The terminal's columns and lines; 80 by 24 where it does not say.
 void terminal_size(std::size_t &width, std::size_t &height) {
@@ -79,9 +79,25 @@ void append_body(std::string &out, const view_row &row, long long now_ms) {
     out += text;
 }
 
-std::string format_row(const view_row &row, std::size_t label_width, long long now_ms) {
+// How wide a column of texts is, escaped, within widest_column.
+std::size_t column_width(const std::map<std::size_t, view_row> &rows, std::string view_row::*text) {
+    std::size_t width = 0;
+    for (const auto &entry : rows) {
+        std::string field;
+        const std::string &value = entry.second.*text;
+        write_field(string_sink(field), value.data(), value.size());
+        if (field.size() > width) width = field.size() > widest_column ? widest_column : field.size();
+    }
+    return width;
+}
+
+std::string format_row(const view_row &row, std::size_t slot_width, std::size_t device_width, long long now_ms) {
     std::string line;
-    append_padded(line, row.label, label_width);
+    if (slot_width > 0) {
+        append_padded(line, row.slot, slot_width);
+        line += "  ";
+    }
+    append_padded(line, row.device, device_width);
     line += "  ";
     append_padded(line, row.imei.empty() ? std::string("-") : row.imei, 15);
     line += "  ";
@@ -118,13 +134,8 @@ void erase(std::size_t lines_shown, std::string &out) {
 
 void format_view(const std::map<std::size_t, view_row> &rows, const std::string &counts, long long now_ms,
                  std::size_t width, std::size_t height, std::string &out) {
-    std::size_t label_width = 1;
-    for (const auto &entry : rows) {
-        std::string label;
-        write_field(string_sink(label), entry.second.label.data(), entry.second.label.size());
-        const std::size_t len = label.size();
-        if (len > label_width) label_width = len > widest_label ? widest_label : len;
-    }
+    const std::size_t slot_width = column_width(rows, &view_row::slot);
+    const std::size_t device_width = column_width(rows, &view_row::device);
     // One line of the terminal stays above the view, for the last line printed.
     const std::size_t room = height > 2 ? height - 2 : 0;
     const bool counted = rows.size() > room && room > 0;  // in one last row
@@ -132,7 +143,7 @@ void format_view(const std::map<std::size_t, view_row> &rows, const std::string 
     std::size_t n = 0;
     for (const auto &entry : rows) {
         if (n++ == shown) break;
-        std::string line = format_row(entry.second, label_width, now_ms);
+        std::string line = format_row(entry.second, slot_width, device_width, now_ms);
         fit(line, width - 1);
         out += line;
         out += '\n';
@@ -162,7 +173,8 @@ void end_row(live_view &v, std::size_t index, const port_record &r, bool watch) 
         v.rows.erase(index);
         return;
     }
-    if (row->label.empty()) row->label = r.slot.empty() ? r.device : r.slot;  // never opened
+    row->slot = r.slot;  // for a port never opened, as for one opened
+    row->device = r.device;
     if (r.imei_known) row->imei = r.id.imei;
     char text[96];
     std::snprintf(text, sizeof text, "%s %zu/%zu in %.1f s", result_name(r.what), r.acknowledged, r.lines,

@@ -16,7 +16,8 @@ enum class row_state { probing, waiting, sending, finished };
 
 // One port's row.
 struct view_row {
-    std::string label;  // the slot, else the device
+    std::string slot;    // its label, its USB path, or empty
+    std::string device;
     std::string imei;   // empty until the module says it
     row_state state;
     std::size_t acknowledged, total;  // while sending

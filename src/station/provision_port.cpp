@@ -119,7 +119,8 @@ void show_row(station &st, std::size_t index, const port_work &work, row_state s
     view_row *row = change_row(st.view, index);
     if (row == nullptr) return;
     const port_record &r = work.record;
-    row->label = r.slot.empty() ? r.device : r.slot;
+    row->slot = r.slot;
+    row->device = r.device;
     row->imei.clear();
     row->state = state;
     row->opened_ms = work.opened_ms;
