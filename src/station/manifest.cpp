@@ -1,10 +1,10 @@
 #include "manifest.hpp"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "names.hpp"
+#include "record_file.hpp"
 #include "session.hpp"
 
 namespace veld {
@@ -158,14 +158,9 @@ bool read_rows(const std::vector<csv_record> &records, const tool_settings &base
 }  // namespace
 
 bool read_manifest(const char *path, const tool_settings &base, manifest &m, reason &why) {
-    std::FILE *in = std::fopen(path, "rb");
-    if (in == nullptr) return fail(why, "%s", std::strerror(errno));
     std::string text;
-    char piece[4096];
-    for (std::size_t n; (n = std::fread(piece, 1, sizeof piece, in)) > 0;) text.append(piece, n);
-    const bool read = !std::ferror(in);
-    std::fclose(in);
-    if (!read) return fail(why, "cannot be read");
+    bool missing = false;
+    if (!read_file(path, text, missing, why)) return false;
     std::vector<csv_record> records;
     m.rows.clear();
     return split_csv(text, records, why) && read_rows(records, base, m, why);

@@ -109,4 +109,15 @@ void working_name(const char *dir, std::size_t job, char *path, std::size_t len)
     std::snprintf(path, len, "%s/.veldconf-provision.%lu.%zu.partial", dir, this_process_id(), job);
 }
 
+bool read_file(const char *path, std::string &text, bool &missing, reason &why) {
+    std::FILE *in = std::fopen(path, "rb");
+    missing = in == nullptr && errno == ENOENT;
+    if (in == nullptr) return fail(why, "%s", std::strerror(errno));
+    char piece[4096];
+    for (std::size_t n; (n = std::fread(piece, 1, sizeof piece, in)) > 0;) text.append(piece, n);
+    const bool read = !std::ferror(in);
+    std::fclose(in);
+    return read || fail(why, "cannot be read");
+}
+
 }  // namespace veld

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "text.hpp"
 
@@ -33,6 +34,10 @@ bool record_open(record_file &file, const char *path, reason &why);
 bool record_append(record_file &file, const char *data, std::size_t len, reason &why);
 
 void record_close(record_file &file);
+
+// The whole of the file at path (a manifest, a report read back); false
+// with the system's reason, and missing set when there is no such file.
+bool read_file(const char *path, std::string &text, bool &missing, reason &why);
 
 // This process's id, which no other process running on this machine has.
 unsigned long this_process_id();

@@ -1,9 +1,9 @@
 #include "resume.hpp"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "record_file.hpp"
 #include "records.hpp"
 #include "recreate.hpp"
 
@@ -122,12 +122,9 @@ bool is_report_object(const std::map<std::string, std::string> &members) {
 }  // namespace
 
 bool read_resume(const char *path, resume_state &state, reason &why) {
-    std::FILE *in = std::fopen(path, "rb");
-    if (in == nullptr) return errno == ENOENT || fail(why, "%s", std::strerror(errno));
     std::string text;
-    char piece[4096];
-    for (std::size_t n; (n = std::fread(piece, 1, sizeof piece, in)) > 0;) text.append(piece, n);
-    std::fclose(in);
+    bool missing = false;
+    if (!read_file(path, text, missing, why)) return missing;  // no report yet: nothing was done
     long number = 0;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t end = text.find('\n', at);

@@ -24,11 +24,15 @@ std::string counts_line(const station &st) {
     return text;
 }
 
+void draw_if_due(station &st) {
+    const long long now = steady_clock_ms();
+    if (view_due(st.view, now)) draw_view(st.view, counts_line(st), now);
+}
+
 // Draws the view now where its rate allows, else soon, by the painter.
 void show_view(station &st) {
     st.view.changed = true;
-    const long long now = steady_clock_ms();
-    if (view_due(st.view, now)) draw_view(st.view, counts_line(st), now);
+    draw_if_due(st);
 }
 
 // Draws the view while the station runs, as its rows change and its
@@ -36,8 +40,7 @@ void show_view(station &st) {
 void paint(station &st, const bool &stop) {
     std::unique_lock<std::mutex> hold(st.lock);
     while (!stop) {
-        const long long now = steady_clock_ms();
-        if (view_due(st.view, now)) draw_view(st.view, counts_line(st), now);
+        draw_if_due(st);
         hold.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(view_interval_ms / 2));
         hold.lock();
