@@ -9,8 +9,10 @@ tests/cli/cases.txt, NUL-separated, as cli_fuzz.cpp reads them;
 OUT_DIR/reader: the standard input of each case of the decoder's and the
 sender's cases; OUT_DIR/dialogue: what tests/module_sim.py answers, with
 each behaviour of the sender's cases, to the probe and the three lines of
-dialogue_fuzz.cpp, as the pieces that fuzzer reads. The build runs it, so
-the seeds always follow the cases.
+dialogue_fuzz.cpp, as the pieces that fuzzer reads; and each input of
+fuzz/findings/ (named by its fuzzer's word) among its fuzzer's seeds, so
+that a fault once found is tried again. The build runs it, so the seeds
+always follow the cases.
 """
 import pathlib
 import shlex
@@ -133,6 +135,9 @@ def main():
                 behaviours.append(shlex.split(case["module"]))
     write(out / "reader", inputs)
     write(out / "dialogue", [dialogue_seed(b) for b in behaviours])
+    for finding in sorted((ROOT / "fuzz" / "findings").glob("*-*")):
+        fuzzer = finding.name.split("-")[0]
+        (out / fuzzer / finding.name).write_bytes(finding.read_bytes())
 
 
 if __name__ == "__main__":

@@ -36,6 +36,13 @@ const exchange_case exchange_cases[] = {
     {"+CMS ERROR", {"\r\n+CMS ERROR: 500\r\n"}, veld::outcome::refused, "+CMS ERROR: 500", 0},
     {"a second echo is an information line", {"AT+X=1\rAT+X=1\rOK\r"}, veld::outcome::ok, "OK", 1},
     {"nothing", {}, veld::outcome::timeout, "", 0},
+    // The tail of a line cut at the buffer is no line of its own.
+    {"a line too long ending in OK is passed over whole", {std::string(veld::max_response_len, 'x') + "OK\r\n"},
+     veld::outcome::timeout, "", 0},
+    {"so is one ending in OK split over reads",
+     {std::string(veld::max_response_len - 1, 'x'), "xO", "K\r\n"}, veld::outcome::timeout, "", 0},
+    {"a whole OK after a line too long answers",
+     {std::string(3 * veld::max_response_len, 'x') + "\r\nOK\r\n"}, veld::outcome::ok, "OK", 0},
 };
 
 TEST(Dialogue, ExchangeCases) {

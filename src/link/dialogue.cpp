@@ -60,25 +60,36 @@ void leftover(dialogue &d, const char *text, std::size_t len) {
     show(d, ": left over from an earlier command: ", text, len);
 }
 
-// Takes the next whole line out of pending into d.line; false if there is
-// none yet. A line longer than the buffer is cut there. old tells whether
-// the line began before the current command was sent.
-bool next_line(dialogue &d, bool &old) {
-    // A line that arrives a byte at a time is looked through once.
-    std::size_t end = d.scanned;
-    while (end < d.pending_len && d.pending[end] != '\r' && d.pending[end] != '\n') ++end;
-    const bool ended = end < d.pending_len;
-    d.scanned = end;
-    if (!ended && d.pending_len < sizeof d.pending) return false;
+// Moves the first used bytes of pending, of which the line's are len, into
+// d.line; old tells whether they began before the current command was sent.
+void take_pending(dialogue &d, std::size_t len, std::size_t used, bool &old) {
     d.scanned = 0;
-    std::memcpy(d.line, d.pending, end);
-    d.line_len = end;
-    const std::size_t used = ended ? end + 1 : end;
+    std::memcpy(d.line, d.pending, len);
+    d.line_len = len;
     old = d.pending_before > 0;
     d.pending_before = d.pending_before > used ? d.pending_before - used : 0;
     std::memmove(d.pending, d.pending + used, d.pending_len - used);
     d.pending_len -= used;
-    return true;
+}
+
+// Takes the next whole line out of pending into d.line; false if there is
+// none yet. A line longer than the buffer is passed over whole, up to its
+// line end, as a leftover: no part of it is a line of its own, so its
+// tail can never read as a result code or an identity.
+bool next_line(dialogue &d, bool &old) {
+    for (;;) {
+        // A line that arrives a byte at a time is looked through once.
+        std::size_t end = d.scanned;
+        while (end < d.pending_len && d.pending[end] != '\r' && d.pending[end] != '\n') ++end;
+        const bool ended = end < d.pending_len;
+        d.scanned = end;
+        if (!ended && d.pending_len < sizeof d.pending) return false;
+        take_pending(d, end, ended ? end + 1 : end, old);
+        if (!d.overlong && ended) return true;
+        if (d.line_len > 0) leftover(d, d.line, d.line_len);
+        d.line_len = 0;
+        d.overlong = !ended;
+    }
 }
 
 bool same(const char *a, std::size_t a_len, const char *b, std::size_t b_len) {

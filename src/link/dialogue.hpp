@@ -1,7 +1,8 @@
 // The AT conversation with a module over any byte link: send a command
 // line, then read response lines (ending in CR, LF or both) until a final
 // result code (OK, ERROR, +CME ERROR: n, +CMS ERROR: n) or the timeout.
-// The echo of the command is skipped; other lines are kept as the
+// A line longer than max_response_len is passed over whole, as a
+// leftover. The echo of the command is skipped; other lines are kept as the
 // command's information lines (unsolicited ones among them). A final result
 // code that cannot be the command's (its line began before the command was
 // sent, or, once the module has been seen to echo, it comes before the
@@ -39,6 +40,7 @@ struct dialogue {
     std::size_t pending_len;
     std::size_t scanned;  // of those, looked through for a line end already
     std::size_t pending_before;  // of those, received before the current command went out
+    bool overlong;               // the start of pending is the rest of a line too long to keep
     bool echoes;                 // the module has echoed a command
     char line[max_response_len];  // the last whole line: on refusal, the module's words
     std::size_t line_len;
