@@ -57,11 +57,16 @@ int port_write(serial_port &port, const char *data, std::size_t len, long timeou
 // Puts the previous settings back and closes the port.
 void port_close(serial_port &port);
 
-// Ctrl-C, SIGTERM (Ctrl-Break on Windows) end a wait in port_read and are
-// remembered here, so that the port is restored before the program ends.
-// SIGPIPE is ignored: a closed pipe is a write that fails, said as such.
+// Ctrl-C, SIGTERM and SIGHUP (Ctrl-Break and a closed console on Windows)
+// end a wait in port_read and are remembered here, so that the port is
+// restored before the program ends. SIGPIPE is ignored: a closed pipe is
+// a write that fails, said as such.
 void port_catch_interrupts();
 bool port_interrupted();
+
+// The interruption was the terminal going (SIGHUP; on Windows the console
+// closed, a logoff or a shutdown): writes to it may fail from then on.
+bool port_hung_up();
 
 // For the two bodies: why a port could not be had, with the system's
 // detail, put into the words the programs print. permission: the system

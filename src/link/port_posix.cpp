@@ -22,7 +22,8 @@ namespace {
 std::atomic<int> interrupted{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the interrupt flag must be lock-free");
 
-void note_interrupt(int) { interrupted = 1; }
+// 1 for Ctrl-C and SIGTERM, 2 for a hang-up (SIGHUP: the terminal is gone).
+void note_interrupt(int signal) { interrupted = signal == SIGHUP ? 2 : 1; }
 
 struct rate {
     long baud;
@@ -271,5 +272,7 @@ void port_catch_interrupts() {
 }
 
 bool port_interrupted() { return interrupted != 0; }
+
+bool port_hung_up() { return interrupted == 2; }
 
 }  // namespace veld

@@ -9,8 +9,11 @@ namespace {
 
 volatile LONG interrupted = 0;
 
-BOOL WINAPI note_interrupt(DWORD) {
-    InterlockedExchange(&interrupted, 1);
+// 1 for Ctrl-C and Ctrl-Break, 2 when the console goes (closed, logoff,
+// shutdown).
+BOOL WINAPI note_interrupt(DWORD event) {
+    const bool gone = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    InterlockedExchange(&interrupted, gone ? 2 : 1);
     return TRUE;  // handled: the sender restores the port and ends itself
 }
 
@@ -163,5 +166,7 @@ void port_close(serial_port &port) {
 void port_catch_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
 
 bool port_interrupted() { return interrupted != 0; }
+
+bool port_hung_up() { return interrupted == 2; }
 
 }  // namespace veld

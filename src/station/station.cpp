@@ -125,9 +125,9 @@ bool write_stdout(const std::string &text) {
     return written;
 }
 
-// A port that no job took, given up: interrupted by Ctrl-C, or not opened
-// because the record cannot be written. In a watch, Ctrl-C is how the
-// station stops: the port is passed over.
+// A port that no job took, given up: interrupted (Ctrl-C, SIGTERM, a
+// hang-up), or not opened because the record cannot be written. In a
+// watch, Ctrl-C is how the station stops: the port is passed over.
 void give_up(station &st, std::size_t index) {
     port_record r{};
     r.device = st.ports.ports[index].path;
@@ -135,12 +135,12 @@ void give_up(station &st, std::size_t index) {
     if (st.opts.watch) {
         r.what = result::passed_over;
         fail(r.why, "not started");
-    } else if (st.lost > 0) {
-        r.what = result::failed;
-        fail(r.why, "not started: the record cannot be written");
-    } else {
+    } else if (port_interrupted() || st.lost == 0) {
         r.what = result::interrupted;
         fail(r.why, "not started");
+    } else {
+        r.what = result::failed;
+        fail(r.why, "not started: the record cannot be written");
     }
     publish(st, r);
 }
@@ -185,14 +185,20 @@ void publish(station &st, const port_record &r) {
     if (st.view.shares_stdout) clear_view(st.view);
     // The object is on the disk before the line says the port is done.
     reason why;
+    bool kept = false;  // in the report
     if (st.reporting) {
         std::string object;
         format_report_object(r, st.opts.run, object);
-        if (!record_append(st.report, object.data(), object.size(), why)) lost(st, "the report", r, why.text);
+        kept = record_append(st.report, object.data(), object.size(), why);
+        if (!kept) lost(st, "the report", r, why.text);
     }
     std::string line;
     format_result_line(r, line);
-    if (!write_stdout(line)) lost(st, "standard output", r, std::strerror(errno != 0 ? errno : EIO));
+    // Once the terminal has hung up, its lines are gone with it; the
+    // report, where there is one, is the record.
+    if (!write_stdout(line) && !(kept && port_hung_up())) {
+        lost(st, "standard output", r, std::strerror(errno != 0 ? errno : EIO));
+    }
     if (r.transcript_lost) lost(st, "the transcript", r, r.transcript_fault.text);
     count_result(st.counts, r);
     show_view(st);

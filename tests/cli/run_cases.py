@@ -3,7 +3,7 @@
 
 usage: run_cases.py CASES [--prog NAME] [--windows] [--tools DIR]
                     [--device NAME --link PATH] [--ports NAME=PATH,...]
-                    [--watch-ports NAME=PATH,...] [--share K/N]
+                    [--watch-ports NAME=PATH,...] [--share K/N] [--only REGEX]
                     -- COMMAND [WORD...]
 
 COMMAND (with its words) is the tool to run; each case's arguments follow
@@ -12,7 +12,8 @@ program name ("veldconf" unless --prog says otherwise), so that the usage
 text is the same whatever the path of the build.
 
 With --share K/N, only every Nth case from the Kth (from 1) runs, so that
-the cases of one file can run in N processes at once.
+the cases of one file can run in N processes at once. With --only, only
+the cases whose name REGEX finds run.
 
 A case file holds blocks separated by blank lines; '#' lines are comments.
   case: NAME           starts a case
@@ -40,7 +41,9 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        a link to nothing and a link to /dev/null
   terminal: COLSxROWS  the tool runs in a tmux pane of that size, its standard
                        output and error that terminal (stdout and stderr are
-                       then not compared); interrupt types Ctrl-C into it
+                       then not compared); interrupt types Ctrl-C into it,
+                       or with HUP closes the terminal (the tmux server
+                       ends; the screens are then not compared)
   screen: REGEX        a screen of the pane (captured every 50 ms) in which
                        REGEX is found, after the screens before it in the
                        case; screen-gone: REGEX, one in which it is not
@@ -67,9 +70,9 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        names, with this runner's PID) or stale-lockfile
                        (one naming a process that has ended); the tool must
                        leave no lock file behind
-  interrupt: SECONDS   SIGINT to the tool after SECONDS, when the tool must
-                       hold the port's lock file; it must end within a
-                       second of the signal
+  interrupt: SECONDS [SIGNAL]  SIGINT (or SIGNAL: TERM, HUP) to the tool
+                       after SECONDS, when the tool must hold the port's
+                       lock file; it must end within a second of the signal
   log-decodes: yes     DIR/veldconf-decode reads the transcript {log} back
                        to what it makes of the standard input
   modules: B | B ...    several simulators at once, one for each '|'-separated
@@ -661,7 +664,7 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     if "terminal" in case:
         return run_in_terminal(case, argv, executable, env, defines, problems), b""
     try:
-        done = run_tool(argv, executable, env, stdin, sink, err_sink, case.get("interrupt"), lock, problems)
+        done = run_tool(argv, executable, env, stdin, sink, err_sink, interruption(case), lock, problems)
     finally:
         for end in (sink, err_sink):
             if isinstance(end, int):
@@ -692,16 +695,26 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     return problems, out
 
 
+def interruption(case):
+    """The case's interrupt: after how many seconds, and which signal."""
+    if "interrupt" not in case:
+        return None, None
+    words = case["interrupt"].split()
+    return float(words[0]), getattr(signal, "SIG" + (words[1] if len(words) > 1 else "INT"))
+
+
 def run_tool(argv, executable, env, stdin, sink, err_sink, interrupt, lock, problems):
-    """Runs the tool to its end; with interrupt, SIGINT after that many
-    seconds, when the port's lock file must name the tool."""
+    """Runs the tool to its end; with interrupt (seconds and a signal), the
+    signal after that many seconds, when the port's lock file must name the
+    tool."""
     proc = subprocess.Popen(argv, executable=executable, env=env, stdin=subprocess.PIPE,
                             stdout=sink or subprocess.PIPE, stderr=err_sink or subprocess.PIPE)
-    if interrupt is None:
+    seconds, signal_number = interrupt
+    if seconds is None:
         out, err = proc.communicate(stdin, timeout=60)
     else:
         try:
-            out, err = proc.communicate(stdin, timeout=float(interrupt))
+            out, err = proc.communicate(stdin, timeout=seconds)
             problems.append("the tool ended before the interrupt")
         except subprocess.TimeoutExpired:
             try:
@@ -711,11 +724,11 @@ def run_tool(argv, executable, env, stdin, sink, err_sink, interrupt, lock, prob
                 holder = str(error)
             if lock is not None and holder != f"{proc.pid:10d}\n":
                 problems.append(f"the port's lock file holds {holder!r} while the tool runs")
-            proc.send_signal(signal.SIGINT)
+            proc.send_signal(signal_number)
             sent = time.monotonic()
             out, err = proc.communicate(timeout=60)
             if time.monotonic() - sent > 1:
-                problems.append(f"the tool took {time.monotonic() - sent:.1f} s to end after SIGINT")
+                problems.append(f"the tool took {time.monotonic() - sent:.1f} s to end after the signal")
     return subprocess.CompletedProcess(argv, proc.returncode, out, err)
 
 
@@ -735,25 +748,42 @@ def run_in_terminal(case, argv, executable, env, defines, problems):
     status_file = os.path.join(defines["files"], "terminal-status")
     program = executable or argv[0]
     # The shell stays after the tool, so that its last screen can be read,
-    # and outlives Ctrl-C (a trapped signal is the default again in the tool).
-    script = 'trap : INT; "$@"; echo $? >"$0"; exec sleep 600'
+    # and outlives Ctrl-C (a trapped signal is the default again in the
+    # tool). When the terminal hangs up, the shell, its session's leader,
+    # passes SIGHUP on to the tool as a login shell does to its jobs; there
+    # is then no screen to stay for. The tool keeps the terminal as its
+    # standard input.
+    hung_up = status_file + ".hung-up"
+    script = ('trap : INT; trap \'kill -HUP $tool\' HUP; exec 3<&0; "$@" <&3 3<&- & tool=$!; '
+              'while :; do wait $tool; status=$?; kill -0 $tool 2>/dev/null || break; done; '
+              'echo $status >"$0"; [ -e "$0.hung-up" ] || exec sleep 600')
     command = ["sh", "-c", script, status_file, "env", "-i"] + [f"{k}={v}" for k, v in env.items()]
     subprocess.run(["tmux", "-L", socket, "-f", "/dev/null", "new-session", "-d", "-x", columns, "-y", rows]
                    + command + [program] + argv[1:], check=True)
     wanted = [(found, re.compile(expand(regex, defines))) for found, regex in case.get("screens", [])]
     start = time.monotonic()
-    interrupt = float(case["interrupt"]) if "interrupt" in case else None
+    interrupt, signal_number = interruption(case)
+    screen = ""
     try:
         while not os.path.exists(status_file) and time.monotonic() - start < 60:
             if interrupt is not None and time.monotonic() - start >= interrupt:
-                subprocess.run(["tmux", "-L", socket, "send-keys", "C-c"], check=True)
+                if signal_number == signal.SIGHUP:
+                    open(hung_up, "w").close()
+                    subprocess.run(["tmux", "-L", socket, "kill-server"], check=True)
+                    wanted = []
+                else:
+                    subprocess.run(["tmux", "-L", socket, "send-keys", "C-c"], check=True)
                 interrupt = None
+            if os.path.exists(hung_up):
+                time.sleep(0.05)
+                continue
             screen = screen_text(socket)
             while wanted and (wanted[0][1].search(screen) is not None) == wanted[0][0]:
                 wanted.pop(0)
             time.sleep(0.05)
         time.sleep(0.2)  # what the tool wrote last reaches the screen
-        screen = screen_text(socket)
+        if not os.path.exists(hung_up):
+            screen = screen_text(socket)
     finally:
         subprocess.run(["tmux", "-L", socket, "kill-server"], capture_output=True)
     for found, regex in wanted[:1]:
@@ -789,7 +819,7 @@ def main():
     options, command = argv[:split], argv[split + 1:]
     prog = take_value(options, "--prog", "veldconf")
     settings = {name: take_value(options, "--" + name, None)
-                for name in ("tools", "device", "link", "ports", "watch-ports", "share")}
+                for name in ("tools", "device", "link", "ports", "watch-ports", "share", "only")}
     settings["watch_ports"] = settings.pop("watch-ports")
     part, parts = map(int, (settings["share"] or "1/1").split("/"))
     windows = settings["windows"] = "--windows" in options
@@ -800,6 +830,8 @@ def main():
         defines, cases = parse(path)
         defines.setdefault("prog", prog.replace("\\", "\\\\"))  # a literal text
         for case in cases[part - 1::parts]:
+            if settings["only"] and not re.search(settings["only"], case["name"]):
+                continue
             if windows and "not-on-windows" in case:
                 skipped += 1
                 continue
