@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "input_file.hpp"
 #include "manifest.hpp"
 #include "temp_folder.hpp"
 #include "resume.hpp"
@@ -39,15 +40,27 @@ const manifest_case manifest_cases[] = {
      "line 2, column port: '65536' is not a decimal number from 0 to 65535", 0},
     {"a boot mode veldconf refuses", "imei,boot\n490154203237511,2\n",
      "line 2, column boot: '2' is not a decimal number from 0 to 1", 0},
-    {"a number with a sign and spaces", "imei,block1\n490154203237511, 5\n",
-     "line 2, column block1: ' 5' is not a decimal number from 0 to 6", 0},
+    {"a number with a sign", "imei,block1\n490154203237511,+5\n",
+     "line 2, column block1: '+5' is not a decimal number from 0 to 6", 0},
+    {"blanks around a number", "imei,block1\n490154203237511, 5\n", "line 2, column block1: blanks around the value", 0},
+    {"blanks around a name", "imei,name\n490154203237511,\"bench \"\n", "line 2, column name: blanks around the value", 0},
+    {"blanks around an IMEI", "imei,uri\n490154203237511 ,coap://a\n", "line 2, column imei: blanks around the value", 0},
+    {"a line end quoted in a URI", "imei,uri,port\n490154203237511,\"coap://a\nb\",1\n",
+     "line 2, column uri: a line end in a cell, or a quote not closed", 0},
+    {"an ESC in a name", "imei,name\n490154203237511,a\x1b[2Jb\n", "line 2, column name: a control byte (\\x1B)", 0},
+    {"a NUL in a URI", std::string("imei,uri\n490154203237511,coap://a\0b\n", 36),
+     "line 2, column uri: a control byte (\\x00)", 0},
+    {"a CR inside a cell", "imei,uri\r\n490154203237511,coap://a\rb\r\n", "line 2, column uri: a control byte (\\x0D)", 0},
+    {"a line too long", "imei,uri\n490154203237511," + std::string(veld::max_input_line, 'u') + "\n",
+     "line 2: longer than 1048576 bytes", 0},
     {"a name format with an unknown field", "imei,name\n490154203237511,{serial}\n",
      "line 2, column name: unknown field {serial}", 0},
     {"a URI too long", "imei,uri\n490154203237511," + std::string(65536, 'u') + "\n",
      "line 2, column uri: URI exceed.", 0},
     {"one literal name on two rows", "imei,name\n490154203237511,bench\n490154203237512,bench\n",
      "line 3, column name: bench is line 2's name too", 0},
-    {"a quote not closed", "imei,name\n490154203237511,\"open\n", "line 2: a quote that is not closed", 0},
+    {"a quote not closed", "imei,name\n490154203237511,\"open\n",
+     "line 2, column name: a line end in a cell, or a quote not closed", 0},
 };
 
 TEST(Manifest, Cases) {

@@ -232,6 +232,8 @@ const slots_case slots_cases[] = {
     {"1-1.1:1.0 A1\n1-1.2:1.0 A1\n", "line 2: the label A1 is given twice"},
     {"1-1.1:1.0\n", "line 1: not a position and a label"},
     {"1-1.1:1.0 A1 B\n", "line 1: not a position and a label"},
+    {"\xEF\xBB\xBF" "1-1.1:1.0 A1\r\n1-1.2:1.0\tA2\r\n", nullptr},  // as Windows editors save it
+    {"1-1.1:1.0 A\x1b[2J\n", "line 1: a control byte (\\x1B)"},
 };
 
 TEST(Record, SlotsFiles) {
@@ -265,6 +267,19 @@ TEST(Record, SlotsFiles) {
         EXPECT_EQ(veld::slot_of(map, port.device, port.usb, listed), port.slot) << port.device;
         EXPECT_EQ(listed, port.listed) << port.device;
     }
+    // The first slot of a file with a byte-order mark, a label longer than
+    // a buffer once was: each one whole slot.
+    const std::string long_label(2000, 'L');
+    const std::pair<std::string, std::string> whole[] = {{"\xEF\xBB\xBF" "1-1.1:1.0 A1\r\n", "A1"},
+                                                         {"1-1.1:1.0 " + long_label + "\n", long_label}};
+    for (const auto &[text, label] : whole) {
+        write_file(path, text);
+        ASSERT_TRUE(veld::read_slots(path.c_str(), map, why)) << why.text;
+        ASSERT_EQ(map.slots.size(), 1u);
+        bool listed = false;
+        EXPECT_EQ(veld::slot_of(map, "/dev/ttyUSB3", "1-1.1:1.0", listed), label);
+    }
+    EXPECT_FALSE(veld::read_slots(dir.path.c_str(), map, why)) << "a folder is no slots file";
 }
 
 // The live view's text: rows cut to the terminal, never wrapping, never

@@ -4,55 +4,33 @@
 #include <cstring>
 
 #include "names.hpp"
-#include "record_file.hpp"
+#include "input_file.hpp"
 #include "session.hpp"
 
 namespace veld {
 
 namespace {
 
-// A record of the file: its fields and the line it starts on.
-struct csv_record {
-    long line;
-    std::vector<std::string> fields;
-};
-
-// Splits text into records; false with the fault of an unclosed quote.
-bool split_csv(const std::string &text, std::vector<csv_record> &records, reason &why) {
-    std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    long line = 1;
-    while (at < text.size()) {
-        csv_record record{line, {std::string()}};
-        bool quoted = false;
-        for (; at < text.size(); ++at) {
-            const char c = text[at];
-            if (quoted) {
-                if (c == '"' && at + 1 < text.size() && text[at + 1] == '"') {
-                    record.fields.back() += '"';
-                    ++at;
-                } else if (c == '"') {
-                    quoted = false;
-                } else {
-                    line += c == '\n';
-                    record.fields.back() += c;
-                }
-            } else if (c == '"') {
-                quoted = true;
-            } else if (c == ',') {
-                record.fields.emplace_back();
-            } else if (c == '\n' || (c == '\r' && at + 1 < text.size() && text[at + 1] == '\n')) {
-                at += c == '\r' ? 2 : 1;
-                ++line;
-                break;
-            } else {
-                record.fields.back() += c;
-            }
+// One line's cells, split at commas; a cell in double quotes may hold
+// commas and doubled quotes. false when the last cell's quote is not
+// closed on its line (a line end in a cell, which no cell may hold).
+bool split_cells(const std::string &text, std::vector<std::string> &cells) {
+    cells.assign(1, std::string());
+    bool quoted = false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (quoted && c == '"' && at + 1 < text.size() && text[at + 1] == '"') {
+            cells.back() += '"';
+            ++at;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            cells.emplace_back();
+        } else {
+            cells.back() += c;
         }
-        if (quoted) return fail(why, "line %ld: a quote that is not closed", record.line);
-        // A blank line ends nothing and starts nothing.
-        if (record.fields.size() > 1 || !record.fields[0].empty()) records.push_back(record);
     }
-    return true;
+    return !quoted;
 }
 
 struct column {
@@ -92,6 +70,17 @@ bool decimal_within(const std::string &text, long long low, long long high) {
     return value >= low && value <= high;
 }
 
+// What people type by mistake, refused in every cell: a control byte (a
+// line end in quotes among them) or blanks around the value.
+bool plain_cell(const std::string &cell, reason &why) {
+    for (const char c : cell) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return fail(why, "a control byte (\\x%02X)", byte);
+    }
+    const bool blank_around = !cell.empty() && (cell.front() == ' ' || cell.back() == ' ');
+    return !blank_around || fail(why, "blanks around the value");
+}
+
 // Checks one cell of a row; false with the fault.
 bool read_cell(const column &c, const std::string &cell, const tool_settings &base, manifest_row &row,
                reason &why) {
@@ -113,44 +102,74 @@ bool read_cell(const column &c, const std::string &cell, const tool_settings &ba
     return true;
 }
 
-bool read_rows(const std::vector<csv_record> &records, const tool_settings &base, manifest &m, reason &why) {
-    if (records.empty()) return fail(why, "line 1: no header row");
-    const std::vector<std::string> &header = records[0].fields;
-    std::vector<const column *> kinds;
-    for (std::size_t k = 0; k < header.size(); ++k) {
-        const column *c = k == 0 ? nullptr : find_column(header[k]);
-        if (k == 0 && header[0] != "imei") return fail(why, "line 1, column 1: the first column is not imei");
-        if (k > 0 && c == nullptr) return fail(why, "line 1, column %zu: unknown column '%s'", k + 1, header[k].c_str());
+// The header: imei first, then known columns, each once.
+bool read_header(const std::vector<std::string> &header, std::vector<const column *> &kinds, reason &why) {
+    if (header[0] != "imei") return fail(why, "line 1, column 1: the first column is not imei");
+    kinds.assign(1, nullptr);
+    for (std::size_t k = 1; k < header.size(); ++k) {
+        const column *c = find_column(header[k]);
+        if (c == nullptr) return fail(why, "line 1, column %zu: unknown column '%s'", k + 1, header[k].c_str());
         for (const column *seen : kinds) {
             if (seen == c) return fail(why, "line 1, column %zu: %s is given twice", k + 1, header[k].c_str());
         }
         kinds.push_back(c);
     }
-    for (std::size_t r = 1; r < records.size(); ++r) {
-        const csv_record &record = records[r];
-        if (record.fields.size() != header.size()) {
-            return fail(why, "line %ld: %zu fields, the header has %zu", record.line, record.fields.size(), header.size());
+    return true;
+}
+
+// The name of a row's column k, for its faults.
+std::string column_label(const std::vector<const column *> &kinds, std::size_t k) {
+    return k == 0 ? "imei" : kinds[k]->name;
+}
+
+// One row, checked cell by cell, and against the rows before it.
+bool read_row(long line, const std::vector<std::string> &cells, const std::vector<const column *> &kinds,
+              const tool_settings &base, manifest &m, reason &why) {
+    if (cells.size() != kinds.size()) {
+        return fail(why, "line %ld: %zu fields, the header has %zu", line, cells.size(), kinds.size());
+    }
+    reason fault;
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+        if (!plain_cell(cells[k], fault)) {
+            return fail(why, "line %ld, column %s: %s", line, column_label(kinds, k).c_str(), fault.text);
         }
-        manifest_row row{record.line, record.fields[0], {}, {}, false};
-        if (row.imei.size() != imei_digits || !all_digits(row.imei.data(), row.imei.size())) {
-            return fail(why, "line %ld, column imei: '%s' is not 15 digits", record.line, row.imei.c_str());
+    }
+    manifest_row row{line, cells[0], {}, {}, false};
+    if (row.imei.size() != imei_digits || !all_digits(row.imei.data(), row.imei.size())) {
+        return fail(why, "line %ld, column imei: '%s' is not 15 digits", line, row.imei.c_str());
+    }
+    if (find_row(m, row.imei.c_str()) >= 0) return fail(why, "line %ld, column imei: %s is given twice", line, row.imei.c_str());
+    for (std::size_t k = 1; k < cells.size(); ++k) {
+        if (!cells[k].empty() && !read_cell(*kinds[k], cells[k], base, row, fault)) {
+            return fail(why, "line %ld, column %s: %s", line, kinds[k]->name, fault.text);
         }
-        if (find_row(m, row.imei.c_str()) >= 0) {
-            return fail(why, "line %ld, column imei: %s is given twice", record.line, row.imei.c_str());
+    }
+    if (row.literal && !row.name.empty()) {
+        const auto taken = m.literal_names.emplace(row.name, line);
+        if (!taken.second) {
+            return fail(why, "line %ld, column name: %s is line %ld's name too", line, row.name.c_str(),
+                        taken.first->second);
         }
-        for (std::size_t k = 1; k < header.size(); ++k) {
-            reason fault;
-            if (!record.fields[k].empty() && !read_cell(*kinds[k], record.fields[k], base, row, fault)) {
-                return fail(why, "line %ld, column %s: %s", record.line, kinds[k]->name, fault.text);
-            }
+    }
+    m.by_imei.emplace(row.imei, m.rows.size());
+    m.rows.push_back(row);
+    return true;
+}
+
+// The lines after the header, each a row; blank lines pass.
+bool read_rows(input_file &in, const std::vector<const column *> &kinds, const tool_settings &base, manifest &m,
+               reason &why) {
+    std::string text;
+    std::vector<std::string> cells;
+    for (input_step step; (step = input_line(in, text, why)) != input_step::end;) {
+        if (step == input_step::fault) return false;
+        if (text.empty()) continue;
+        if (!split_cells(text, cells)) {
+            const std::size_t k = cells.size() - 1;
+            return fail(why, "line %ld, column %s: a line end in a cell, or a quote not closed", in.line,
+                        k < kinds.size() ? column_label(kinds, k).c_str() : std::to_string(k + 1).c_str());
         }
-        for (const manifest_row &other : m.rows) {
-            if (row.literal && other.literal && !row.name.empty() && other.name == row.name) {
-                return fail(why, "line %ld, column name: %s is line %ld's name too", record.line, row.name.c_str(),
-                            other.line);
-            }
-        }
-        m.rows.push_back(row);
+        if (!read_row(in.line, cells, kinds, base, m, why)) return false;
     }
     return true;
 }
@@ -158,12 +177,20 @@ bool read_rows(const std::vector<csv_record> &records, const tool_settings &base
 }  // namespace
 
 bool read_manifest(const char *path, const tool_settings &base, manifest &m, reason &why) {
-    std::string text;
+    m = manifest{};
+    input_file in{};
     bool missing = false;
-    if (!read_file(path, text, missing, why)) return false;
-    std::vector<csv_record> records;
-    m.rows.clear();
-    return split_csv(text, records, why) && read_rows(records, base, m, why);
+    if (!input_open(in, path, missing, why)) return false;
+    std::string text;
+    std::vector<std::string> header;
+    std::vector<const column *> kinds;
+    input_step step = input_line(in, text, why);
+    bool read = step == input_step::line || (step == input_step::end && fail(why, "line 1: no header row"));
+    read = read && (split_cells(text, header) ||
+                    fail(why, "line 1, column %zu: a line end in a cell, or a quote not closed", header.size()));
+    read = read && read_header(header, kinds, why) && read_rows(in, kinds, base, m, why);
+    input_close(in);
+    return read;
 }
 
 const char *column_name(char letter) {
@@ -174,10 +201,8 @@ const char *column_name(char letter) {
 }
 
 long find_row(const manifest &m, const char *imei) {
-    for (std::size_t i = 0; i < m.rows.size(); ++i) {
-        if (m.rows[i].imei == imei) return static_cast<long>(i);
-    }
-    return -1;
+    const auto found = m.by_imei.find(imei);
+    return found == m.by_imei.end() ? -1 : static_cast<long>(found->second);
 }
 
 void apply_row(const manifest_row &row, tool_settings &settings) {

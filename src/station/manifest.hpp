@@ -1,15 +1,17 @@
 // A manifest: per-module values keyed by the module's IMEI, from a CSV
-// file (a header row, commas, fields in double quotes where they hold
-// commas, quotes or line ends, LF or CR LF, a leading byte-order mark
-// passed over). The first column is imei (15 digits); the others are
+// file (a header row, then a row a line, commas, fields in double quotes
+// where they hold commas or quotes, LF or CR LF, a leading byte-order mark
+// passed over; lines bounded as input_file.hpp says). The first column is imei (15 digits); the others are
 // among veldconf's long option names (uri, port, keep_alive, debug, boot,
 // encrypt, block1, block2, block2th) and name (a --name format, or a
 // literal name for that one module). An empty cell takes the command's
 // value. Every row is checked as it is read, more strictly than veldconf's
 // words, as people type manifests: a number is a decimal number within
-// its field's range.
+// its field's range, and no cell holds a control byte or blanks around
+// its value.
 #pragma once
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +31,8 @@ struct manifest_row {
 
 struct manifest {
     std::vector<manifest_row> rows;
+    std::map<std::string, std::size_t> by_imei;      // the row of each IMEI
+    std::map<std::string, long> literal_names;       // the line of each literal name
 };
 
 // Reads path; false with "line N, column C: ..." (or the file's fault).

@@ -1,7 +1,8 @@
 // The fixture's slots: which label (A1, A2, ...) each position carries,
 // from a file of lines "USB-PATH LABEL" (the USB interface a port hangs
 // on, such as 1-1.3:1.2) or "DEVICE LABEL" (a port on no USB device);
-// blank lines and lines from # on are passed over.
+// blank lines and lines from # on are passed over; lines as input_file.hpp
+// reads them, without control bytes.
 #pragma once
 
 #include <string>
