@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "input_file.hpp"
 #include "manifest.hpp"
 #include "temp_folder.hpp"
+#include "records.hpp"
 #include "resume.hpp"
 
 namespace {
@@ -114,6 +116,7 @@ struct resume_case {
     const char *fault;  // null: read
     std::size_t modules;
     std::size_t cut;
+    bool before;  // the module of `configured` counts as configured before
 };
 
 const std::string configured =
@@ -128,18 +131,51 @@ std::string with_null_imei() {
 }
 const std::string without_module = with_null_imei();
 
+// The same module's object, saying another result.
+std::string saying(const char *result) {
+    std::string text = configured;
+    const std::string was = "\"result\": \"configured\"";
+    return text.replace(text.find(was), was.size(), std::string("\"result\": \"") + result + "\"");
+}
+
+// An object cut short after it named its module.
+const std::string cut_naming_it = configured.substr(0, configured.find("\"endpoint\""));
+
 const resume_case resume_cases[] = {
-    {"one object", configured + "\n", nullptr, 1, 0},
-    {"no line end at the end", configured, nullptr, 1, 0},
-    {"a line cut short at the end", configured + "\n{\"device\": \"/dev/b\", \"im", nullptr, 1, 1},
-    {"a line cut short in a string's escape", configured + "\n{\"device\": \"/dev/\\u00", nullptr, 1, 1},
-    {"a line cut short, then more", "{\"device\": \"/de\n" + configured + "\n", nullptr, 1, 1},
-    {"an object without a module is no module", configured + "\n" + without_module + "\n", nullptr, 1, 0},
-    {"not JSON", configured + "\nnot an object\n", "line 2: not a report object", 0, 0},
-    {"JSON, but no report object", "{\"a\": 1}\n", "line 1: not a report object", 0, 0},
-    {"text after the object", configured + " x\n", "line 1: not a report object", 0, 0},
-    {"a control byte in a string", "{\"device\": \"a\tb\"}\n", "line 1: not a report object", 0, 0},
+    {"one object", configured + "\n", nullptr, 1, 0, true},
+    {"no line end at the end", configured, nullptr, 1, 0, true},
+    {"CR LF and a byte-order mark", "\xEF\xBB\xBF" + configured + "\r\n" + without_module + "\r\n", nullptr, 1, 0,
+     true},
+    {"a line cut short at the end", configured + "\n{\"device\": \"/dev/b\", \"im", nullptr, 1, 1, true},
+    {"a line cut short in a string's escape", configured + "\n{\"device\": \"/dev/\\u00", nullptr, 1, 1, true},
+    {"a line cut short, then more", "{\"device\": \"/de\n" + configured + "\n", nullptr, 1, 1, true},
+    {"two reports joined after a cut line", "{\"device\": \"/de" + configured + "\n", nullptr, 1, 1, true},
+    {"joined where the cut is in an escape", "{\"device\": \"/dev/\\u00" + configured + "\n", nullptr, 1, 1, true},
+    {"an object without a module is no module", configured + "\n" + without_module + "\n", nullptr, 1, 0, true},
+    {"skipped after configured: still configured", configured + "\n" + saying("skipped") + "\n", nullptr, 1, 0, true},
+    {"skipped twice after configured", configured + "\n" + saying("skipped") + "\n" + saying("skipped") + "\n",
+     nullptr, 1, 0, true},
+    {"failed after configured: not", configured + "\n" + saying("failed") + "\n", nullptr, 1, 0, false},
+    {"configured after failed", saying("failed") + "\n" + configured + "\n", nullptr, 1, 0, true},
+    {"a cut object naming it after configured: not", configured + "\n" + cut_naming_it + "\n", nullptr, 1, 1, false},
+    {"not JSON", configured + "\nnot an object\n", "line 2: not a report object", 0, 0, false},
+    {"JSON, but no report object", "{\"a\": 1}\n", "line 1: not a report object", 0, 0, false},
+    {"text after the object", configured + " x\n", "line 1: not a report object", 0, 0, false},
+    {"two whole objects on one line", configured + configured + "\n", "line 1: not a report object", 0, 0, false},
+    {"a control byte in a string", "{\"device\": \"a\tb\"}\n", "line 1: not a report object", 0, 0, false},
+    {"\\u with a blank", "{\"device\": \"\\u 1a2\"}\n", "line 1: not a report object", 0, 0, false},
+    {"\\u with a sign", "{\"device\": \"\\u+1a2\"}\n", "line 1: not a report object", 0, 0, false},
+    {"\\u with 0x", "{\"device\": \"\\u0x1A\"}\n", "line 1: not a report object", 0, 0, false},
+    {"a lone surrogate", "{\"device\": \"\\udc00\"}\n", "line 1: not a report object", 0, 0, false},
+    {"a line longer than any object", std::string(veld::max_input_line + 1, ' ') + "\n",
+     "line 1: longer than 1048576 bytes", 0, 0, false},
 };
+
+veld::resume_state &none_yet() {
+    static veld::resume_state state;
+    state = {};
+    return state;
+}
 
 TEST(Resume, Reports) {
     const temp_folder dir;
@@ -154,11 +190,14 @@ TEST(Resume, Reports) {
         if (!read) continue;
         EXPECT_EQ(state.latest.size(), c.modules) << c.name;
         EXPECT_EQ(state.cut_lines.size(), c.cut) << c.name;
+        const veld::client_config same{0, 0, 0, 5683, 300, 8, "coap://h", 1, "e", 5, 5, 2};
+        EXPECT_EQ(veld::configured_before(state, "490154203237511;001010123456", same, true, why), c.before)
+            << c.name;
     }
-    std::remove(path.c_str());  // no report yet
-    veld::resume_state none;
     veld::reason why;
-    EXPECT_TRUE(veld::read_resume(path.c_str(), none, why)) << "no report yet: nothing was done";
+    EXPECT_FALSE(veld::read_resume(dir.path.c_str(), none_yet(), why)) << "a folder is no report";
+    std::remove(path.c_str());  // no report yet
+    EXPECT_TRUE(veld::read_resume(path.c_str(), none_yet(), why)) << "no report yet: nothing was done";
 }
 
 TEST(Resume, TheSameConfigurationOnly) {
@@ -181,6 +220,81 @@ TEST(Resume, TheSameConfigurationOnly) {
     other_uri.uri = "coap://i";
     EXPECT_FALSE(veld::configured_before(state, module, other_uri, true, why));
     EXPECT_FALSE(veld::configured_before(state, "490154203237511;001010123457", same, true, why));
+}
+
+}  // namespace
+
+namespace {
+
+// What the writer writes, read back by resume: every result, text that
+// needs escaping, null cells; a skip never hides what configured.
+struct written_case {
+    const char *name;
+    veld::result what;
+    bool imsi_known;
+    const char *latest;  // the module's latest result read back, or null: none
+};
+
+const written_case written_cases[] = {
+    {"configured", veld::result::configured, true, "configured"},
+    {"failed", veld::result::failed, true, "failed"},
+    {"interrupted", veld::result::interrupted, true, "interrupted"},
+    {"skipped: no latest of its own", veld::result::skipped, true, nullptr},
+    {"no IMSI: no module", veld::result::configured, false, nullptr},
+};
+
+veld::port_record written_record(veld::result what, bool imsi_known, const veld::client_config &config) {
+    veld::port_record r{};
+    r.device = "/dev/a\x1b\"\\\xC3\xA9\t";
+    std::strcpy(r.id.imei, "490154203237511");
+    std::strcpy(r.id.imsi, "001010123456");
+    r.imei_known = true;
+    r.imsi_known = imsi_known;
+    r.endpoint = config.ep_name;
+    r.endpoint_len = config.ep_name_len;
+    r.config = &config;
+    r.lines = 1;
+    r.what = what;
+    if (what != veld::result::configured) veld::fail(r.why, "why \x01");
+    r.started_ms = 1700000000123;
+    return r;
+}
+
+TEST(Resume, WhatTheWriterWritesReadsBack) {
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string path = dir.file("report.jsonl");
+    const veld::client_config config{0, 0, 0, 5683, 300, 8, "coap://h", 1, "e", 5, 5, 2};
+    const veld::run_facts run{"station \x7f", nullptr, "run-1", "1.2"};
+    const std::string module = veld::module_key("490154203237511", "001010123456");
+    for (const written_case &c : written_cases) {
+        std::string text;
+        veld::format_report_object(written_record(c.what, c.imsi_known, config), run, 1, text);
+        write_file(path, text);
+        veld::resume_state state;
+        veld::reason why;
+        ASSERT_TRUE(veld::read_resume(path.c_str(), state, why)) << c.name << ": " << why.text;
+        EXPECT_TRUE(state.cut_lines.empty()) << c.name;
+        const auto found = state.latest.find(module);
+        ASSERT_EQ(found != state.latest.end(), c.latest != nullptr) << c.name;
+        if (c.latest == nullptr) continue;
+        EXPECT_EQ(found->second.result, c.latest) << c.name;
+        EXPECT_EQ(found->second.device, "/dev/a\x1b\"\\\xC3\xA9\t") << c.name;
+        EXPECT_EQ(found->second.started, "2023-11-14T22:13:20.123Z") << c.name;
+        EXPECT_EQ(veld::configured_before(state, module, config, true, why), c.what == veld::result::configured)
+            << c.name;
+    }
+    // Cut anywhere, as a crash leaves it: passed over, never configured.
+    std::string whole;
+    veld::format_report_object(written_record(veld::result::configured, true, config), run, 1, whole);
+    for (std::size_t len = 1; len + 1 < whole.size(); ++len) {
+        write_file(path, whole.substr(0, len));
+        veld::resume_state state;
+        veld::reason why;
+        ASSERT_TRUE(veld::read_resume(path.c_str(), state, why)) << len << ": " << why.text;
+        EXPECT_EQ(state.cut_lines.size(), 1u) << len;
+        EXPECT_FALSE(veld::configured_before(state, module, config, true, why)) << len;
+    }
 }
 
 }  // namespace

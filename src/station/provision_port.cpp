@@ -73,8 +73,7 @@ bool build_configuration(station &st, job_room &room, port_record &r) {
     return true;
 }
 
-// The module is the same module as long as its IMEI and IMSI are.
-std::string module_of(const identity &id) { return std::string(id.imei) + ";" + id.imsi; }
+std::string module_of(const identity &id) { return module_key(id.imei, id.imsi); }
 
 // Whether the module is this port's to configure: held by no other port.
 // Takes st.lock.
@@ -156,15 +155,16 @@ void configure(station &st, job_room &room, std::size_t index, port_work &work) 
         r.what = result::failed;
         return;
     }
+    std::unique_lock<std::mutex> hold(st.lock);  // a watch adds what it configures to st.opts.done
     if (st.opts.resume && configured_before(st.opts.done, module_of(r.id), room.config, room.port_fixed, r.why)) {
         r.what = result::skipped;
         r.before = true;
         r.config = nullptr;  // nothing is sent
-        std::lock_guard<std::mutex> hold(st.lock);
         reason taken;  // the name stays the module's, where no other has it
         give_name(st.names, std::string(room.name, r.endpoint_len), module_of(r.id), r.device, taken);
         return;
     }
+    hold.unlock();
     if (!claim_name(st, room, r)) return;
     sending progress{&st, index, false};
     if (!session_send(conversation, room.lines, r.acknowledged, note_line, &progress)) {

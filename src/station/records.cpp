@@ -1,7 +1,9 @@
 #include "records.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "record_file.hpp"
 #include "recreate.hpp"
@@ -46,15 +48,34 @@ void format_result_line(const port_record &r, std::string &out) {
     out += '\n';
 }
 
+std::string module_key(const std::string &imei, const std::string &imsi) { return imei + ";" + imsi; }
+
+const char *key_name(report_key key) {
+    static const char *const names[] = {"object",  "device",  "imei",       "imsi",   "endpoint", "command",
+                                        "lines",   "acknowledged", "result", "reason", "started", "seconds",
+                                        "station", "operator", "run",       "version", "transcript", "slot"};
+    static_assert(sizeof names / sizeof names[0] == static_cast<std::size_t>(report_key::count), "a name a key");
+    return names[static_cast<std::size_t>(key)];
+}
+
 namespace {
 
 // "KEY": "TEXT", or "KEY": null, and ", ".
-void put_member(std::string &out, const char *key, const char *text, std::size_t len, bool known) {
+void put_member(std::string &out, report_key key, const char *text, std::size_t len, bool known) {
     if (known) {
-        write_json_member(string_sink(out), key, text, len);
+        write_json_member(string_sink(out), key_name(key), text, len);
     } else {
-        out.append("\"").append(key).append("\": null, ");
+        out.append("\"").append(key_name(key)).append("\": null, ");
     }
+}
+
+void put_member(std::string &out, report_key key, const std::string &text, bool known) {
+    put_member(out, key, text.data(), text.size(), known);
+}
+
+// "KEY": VALUE, and ", ", for a number or a word of JSON's own.
+void put_value(std::string &out, report_key key, const char *value) {
+    out.append("\"").append(key_name(key)).append("\": ").append(value).append(", ");
 }
 
 }  // namespace
@@ -68,73 +89,92 @@ std::string make_run_id() {
     return id;
 }
 
-void format_report_object(const port_record &r, const run_facts &run, std::string &out) {
+void format_report_object(const port_record &r, const run_facts &run, std::size_t number, std::string &out) {
     out += '{';
-    put_member(out, "device", r.device.data(), r.device.size(), true);
-    put_member(out, "imei", r.id.imei, std::strlen(r.id.imei), r.imei_known);
-    put_member(out, "imsi", r.id.imsi, std::strlen(r.id.imsi), r.imsi_known);
-    put_member(out, "endpoint", r.endpoint, r.endpoint_len, r.endpoint != nullptr);
+    put_member(out, report_key::object, run.run + "/" + std::to_string(number), true);
+    put_member(out, report_key::device, r.device, true);
+    put_member(out, report_key::imei, r.id.imei, std::strlen(r.id.imei), r.imei_known);
+    put_member(out, report_key::imsi, r.id.imsi, std::strlen(r.id.imsi), r.imsi_known);
+    put_member(out, report_key::endpoint, r.endpoint, r.endpoint_len, r.endpoint != nullptr);
     std::string command;
     if (r.config != nullptr) write_command(*r.config, string_sink(command).put, &command);
-    put_member(out, "command", command.data(), command.size(), r.config != nullptr);
-    char number[128];
-    if (r.config != nullptr) std::snprintf(number, sizeof number, "\"lines\": %zu, ", r.lines);
-    else std::snprintf(number, sizeof number, "\"lines\": null, ");
-    out += number;
-    std::snprintf(number, sizeof number, "\"acknowledged\": %zu, \"result\": \"%s\", ", r.acknowledged,
-                  result_name(r.what));
-    out += number;
-    put_member(out, "reason", r.why.text, std::strlen(r.why.text), r.what != result::configured);
-    char started[40];
-    format_utc(r.started_ms, started, sizeof started);
-    std::snprintf(number, sizeof number, "\"started\": \"%s\", \"seconds\": %.3f, ", started, r.seconds);
-    out += number;
-    put_member(out, "station", run.station.data(), run.station.size(), true);
-    put_member(out, "operator", run.operator_name, run.operator_name != nullptr ? std::strlen(run.operator_name) : 0,
-               run.operator_name != nullptr);
-    put_member(out, "run", run.run.data(), run.run.size(), true);
-    put_member(out, "version", run.version, std::strlen(run.version), true);
-    put_member(out, "transcript", r.transcript.data(), r.transcript.size(), !r.transcript.empty());
-    put_member(out, "slot", r.slot.data(), r.slot.size(), !r.slot.empty());
+    put_member(out, report_key::command, command, r.config != nullptr);
+    put_value(out, report_key::lines, r.config != nullptr ? std::to_string(r.lines).c_str() : "null");
+    put_value(out, report_key::acknowledged, std::to_string(r.acknowledged).c_str());
+    put_member(out, report_key::result, result_name(r.what), std::strlen(result_name(r.what)), true);
+    put_member(out, report_key::reason, r.why.text, std::strlen(r.why.text), r.what != result::configured);
+    char text[40];
+    format_utc(r.started_ms, text, sizeof text);
+    put_member(out, report_key::started, text, std::strlen(text), true);
+    std::snprintf(text, sizeof text, "%.3f", r.seconds);
+    put_value(out, report_key::seconds, text);
+    put_member(out, report_key::station, run.station, true);
+    put_member(out, report_key::operator_name, run.operator_name,
+               run.operator_name != nullptr ? std::strlen(run.operator_name) : 0, run.operator_name != nullptr);
+    put_member(out, report_key::run, run.run, true);
+    put_member(out, report_key::version, run.version, std::strlen(run.version), true);
+    put_member(out, report_key::transcript, r.transcript, !r.transcript.empty());
+    put_member(out, report_key::slot, r.slot, !r.slot.empty());
     out.erase(out.size() - 2);  // the last member's ", "
     out += "}\n";
 }
 
 namespace {
 
-void note(std::string &list, const std::string &device, const std::string &slot, const char *why) {
+// The counter of a result, or null for one not counted (a skip that is no
+// earlier run's).
+std::size_t *counter(tally &t, result what, bool before) {
+    switch (what) {
+        case result::configured: return &t.configured;
+        case result::failed: return &t.failed;
+        case result::interrupted: return &t.interrupted;
+        case result::skipped: return before ? &t.before : nullptr;
+        case result::passed_over: return nullptr;
+    }
+    return nullptr;
+}
+
+void note(std::string &list, const counted_module &m, bool why) {
     if (!list.empty()) list += ", ";
-    list += device;
-    if (!slot.empty()) list.append(" [").append(slot).append("]");
-    if (why != nullptr) list.append(" (").append(why).append(")");
+    list += m.device;
+    if (!m.slot.empty()) list.append(" [").append(m.slot).append("]");
+    if (why) list.append(" (").append(m.why).append(")");
 }
 
 }  // namespace
 
 void count_result(tally &t, const port_record &r) {
-    ++t.done;
-    if (r.what == result::configured) ++t.configured;
-    if (r.what == result::skipped && r.before) ++t.before;
-    if (r.what == result::failed) {
-        ++t.failed;
-        note(t.failures, r.device, r.slot, r.why.text);
+    const std::size_t order = t.results++;
+    const std::string module =
+        r.imei_known ? module_key(r.id.imei, r.imsi_known ? r.id.imsi : "") : "#" + std::to_string(order);
+    const auto found = t.modules.find(module);
+    if (found != t.modules.end() && r.what == result::skipped) return;  // it says nothing new of the module
+    if (found != t.modules.end()) {
+        if (std::size_t *was = counter(t, found->second.what, found->second.before)) --*was;
     }
-    if (r.what == result::interrupted) {
-        ++t.interrupted;
-        note(t.interruptions, r.device, r.slot, nullptr);
-    }
+    t.modules[module] = {r.what, r.before, order, r.device, r.slot, r.why.text};
+    if (std::size_t *now = counter(t, r.what, r.before)) ++*now;
 }
 
 void write_summary(std::FILE *out, const tally &t) {
+    std::vector<const counted_module *> in_order;
+    for (const auto &m : t.modules) in_order.push_back(&m.second);
+    std::sort(in_order.begin(), in_order.end(),
+              [](const counted_module *a, const counted_module *b) { return a->order < b->order; });
+    std::string failures, interruptions;
+    for (const counted_module *m : in_order) {
+        if (m->what == result::failed) note(failures, *m, true);
+        if (m->what == result::interrupted) note(interruptions, *m, false);
+    }
     std::fprintf(out, "configured %zu of %zu modules", t.configured, t.configured + t.failed + t.interrupted);
     if (t.before > 0) std::fprintf(out, "; %zu configured before", t.before);
     if (t.failed > 0) {
         std::fputs("; failed: ", out);
-        write_field(out, t.failures.data(), t.failures.size());
+        write_field(out, failures.data(), failures.size());
     }
     if (t.interrupted > 0) {
         std::fputs("; interrupted: ", out);
-        write_field(out, t.interruptions.data(), t.interruptions.size());
+        write_field(out, interruptions.data(), interruptions.size());
     }
     std::fputc('\n', out);
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "config.hpp"
@@ -39,6 +40,10 @@ struct port_record {
     std::string slot;         // where the port is on the fixture, or empty
 };
 
+// A module, as the station and its records know it: "IMEI;IMSI". One
+// IMEI with two SIMs is two modules.
+std::string module_key(const std::string &imei, const std::string &imsi);
+
 // What every object of a run says of the run: the station, the operator
 // (or null), the run's own id and the program's version.
 struct run_facts {
@@ -58,14 +63,37 @@ text_sink string_sink(std::string &text);
 // appended to out.
 void format_result_line(const port_record &r, std::string &out);
 
-// The report object, one line of JSON Lines, appended to out.
-void format_report_object(const port_record &r, const run_facts &run, std::string &out);
+// The report's keys, in the order each object holds them: the one list
+// that the writer and every reader of reports go by. object is the
+// object's id in the report: the run's id, a slash and its number in the
+// run.
+enum class report_key {
+    object, device, imei, imsi, endpoint, command, lines, acknowledged, result, reason, started, seconds,
+    station, operator_name, run, version, transcript, slot, count
+};
 
-// The counts and lists of the summary.
+const char *key_name(report_key key);
+
+// The report object, one line of JSON Lines, appended to out; number is
+// its number in the run, from 1.
+void format_report_object(const port_record &r, const run_facts &run, std::size_t number, std::string &out);
+
+// A module's latest result in the run, as the summary lists it.
+struct counted_module {
+    result what;
+    bool before;        // skipped: configured so by an earlier run
+    std::size_t order;  // of its result among the run's
+    std::string device, slot, why;
+};
+
+// The counts and lists of the summary, the view and the exit status: each
+// module (its IMEI and IMSI; a port that told no IMEI is a module of its
+// own) by its latest result in the run, a skip aside where the module has
+// another; every attempt stays in the report as it happened.
 struct tally {
-    std::size_t done, failed, configured, interrupted, before;
-    std::string failures;       // "DEVICE (reason), ..."
-    std::string interruptions;  // "DEVICE, ..."
+    std::map<std::string, counted_module> modules;
+    std::size_t results;  // counted so far
+    std::size_t failed, configured, interrupted, before;
 };
 
 void count_result(tally &t, const port_record &r);

@@ -31,6 +31,11 @@ struct resume_state {
 // with "line N: ..." when a line is not a report object.
 bool read_resume(const char *path, resume_state &state, reason &why);
 
+// What a run records of a module it has configured, so that in a watch
+// under --resume a module plugged again counts as configured before.
+void note_configured(resume_state &state, const std::string &module, const client_config &config,
+                     const std::string &started, const std::string &device);
+
 // Whether module was configured before with the configuration config
 // makes (its port aside when port_fixed is false); reason then holds
 // "configured at STARTED on DEVICE".

@@ -19,7 +19,7 @@ constexpr long job_wait_ms = 100;  // a job looks at Ctrl-C this often while it 
 
 std::string counts_line(const station &st) {
     char text[128];
-    std::snprintf(text, sizeof text, "modules done %zu, running %zu, failed %zu", st.counts.done, st.ports.running,
+    std::snprintf(text, sizeof text, "modules done %zu, running %zu, failed %zu", st.counts.modules.size(), st.ports.running,
                   st.counts.failed);
     return text;
 }
@@ -188,7 +188,7 @@ void publish(station &st, const port_record &r) {
     bool kept = false;  // in the report
     if (st.reporting) {
         std::string object;
-        format_report_object(r, st.opts.run, object);
+        format_report_object(r, st.opts.run, ++st.objects, object);
         kept = record_append(st.report, object.data(), object.size(), why);
         if (!kept) lost(st, "the report", r, why.text);
     }
@@ -201,6 +201,11 @@ void publish(station &st, const port_record &r) {
     }
     if (r.transcript_lost) lost(st, "the transcript", r, r.transcript_fault.text);
     count_result(st.counts, r);
+    if (st.opts.resume && r.what == result::configured) {
+        char started[40];
+        format_utc(r.started_ms, started, sizeof started);
+        note_configured(st.opts.done, module_key(r.id.imei, r.id.imsi), *r.config, started, r.device);
+    }
     show_view(st);
 }
 

@@ -72,6 +72,7 @@ struct station {
     std::vector<bool> matched;  // the manifest's rows a module took
     std::map<std::size_t, std::unique_ptr<port_work>> parked;  // by port index
     tally counts;
+    std::size_t objects;  // report objects made by this run
     std::size_t lost;  // records that could not be written
     bool no_job;       // not one job could be started
     live_view view;

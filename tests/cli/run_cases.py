@@ -96,6 +96,9 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        field (the seconds) written as S
   report-before: TEXT  the report {report} holds TEXT before the run (line by
                        line; report-consistent reads what follows)
+  runs-before: N       the same command runs N times first, each ending 0;
+                       what is compared is the run after them (the modules
+                       forget what those runs sent them)
   report-has: TEXT     the report {report} holds TEXT, byte for byte (each
                        such line)
   report-consistent: yes  the report {report} holds one object per result
@@ -192,7 +195,7 @@ def parse(path):
                          "report-objects", "not-on-windows",
                          "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
-                         "modules", "appear", "report-consistent", "at-once",
+                         "modules", "appear", "report-consistent", "at-once", "runs-before",
                          "replug", "logs"):
                 block[key] = value
             elif key in ("received", "received-raw", "results", "report-has", "file"):
@@ -237,6 +240,11 @@ class Module:
 
     def settings(self):
         return subprocess.run(["stty", "-g", "-F", self.tty], capture_output=True).stdout
+
+    def forget(self):
+        """The simulator forgets what it received so far."""
+        self.proc.send_signal(signal.SIGUSR1)
+        time.sleep(0.2)
 
     def received(self):
         """Every byte the module got, and its AT+VELDCONF lines."""
@@ -448,6 +456,9 @@ def check_report(path, out, modules, logdir, options, before=0):
     runs = {obj.get("run") for obj in objects}
     if len(runs) > 1:
         problems.append(f"one run, {len(runs)} run ids: {sorted(map(str, runs))}")
+    ids = [obj.get("object") for obj in objects]
+    if ids != [f"{obj.get('run')}/{n}" for n, obj in enumerate(objects, 1)]:
+        problems.append(f"object ids {ids}, want the run's id and 1, 2, ...")
     for obj, line in zip(objects, lines):
         fields = line.split("\t")
         if [key for key in obj if key in keys] != keys:
@@ -577,7 +588,10 @@ def run_in(case, command, prog, defines, options, stdin, work):
             planted = os.listdir(locks) if case["hold"] == "lockfile" else []
     try:
         lock = module.lock_file(locks) if module else None
-        problems, out = run_command(case, command, prog, defines, stdin, locks, lock)
+        problems = run_before(case, command, prog, defines, modules)
+        reported = report_lines(defines["report"])
+        more, out = run_command(case, command, prog, defines, stdin, locks, lock)
+        problems += more
         after = module.settings() if module else b""
         afters = [m.settings() for m in modules]
     finally:
@@ -613,10 +627,9 @@ def run_in(case, command, prog, defines, options, stdin, work):
             if want not in f.read():
                 problems.append(f"the report holds no {want!r}")
     if "report-consistent" in case:
-        before = decode(expand("".join(case.get("report-before", [])), defines)).count(b"\n")
         problems += check_report(defines["report"], out, modules,
                                  defines["logdir"] if "{logdir}" in " ".join(case["args"]) else None,
-                                 options, before)
+                                 options, reported)
     if sorted(os.listdir(locks)) != planted:
         problems.append(f"lock files left behind: {sorted(os.listdir(locks))}")
     if module:
@@ -637,6 +650,31 @@ def run_in(case, command, prog, defines, options, stdin, work):
         if from_log.returncode or from_log.stdout != from_input.stdout:
             problems.append(f"the transcript reads back as {from_log.stdout[:200]!r} "
                             f"{from_log.stderr[:200]!r}, the input as {from_input.stdout[:200]!r}")
+    return problems
+
+
+def report_lines(path):
+    """The lines the report holds now."""
+    try:
+        with open(path, "rb") as f:
+            return f.read().count(b"\n")
+    except FileNotFoundError:
+        return 0
+
+
+def run_before(case, command, prog, defines, modules):
+    """The runs before the one compared; their problems."""
+    problems = []
+    for _ in range(int(case.get("runs-before", 0))):
+        args = words(case, defines)
+        done = subprocess.run([command[0]] + args if len(command) > 1 else [prog.encode()] + args,
+                              executable=command[0] if len(command) == 1 else None,
+                              capture_output=True, timeout=60)
+        if done.returncode != 0:
+            problems.append(f"a run before ended {done.returncode}: {done.stderr[:300]!r}")
+    if "runs-before" in case:
+        for m in modules:
+            m.forget()
     return problems
 
 
