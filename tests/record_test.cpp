@@ -188,9 +188,11 @@ TEST(Record, OnePortHasOneIdentity) {
 TEST(Record, ANameTakenIsNeverReplaced) {
     const temp_folder dir;
     ASSERT_FALSE(dir.path.empty());
-    char partial[256];
-    veld::working_name(dir.path.c_str(), 3, partial, sizeof partial);
-    EXPECT_NE(std::string(partial).find("." + std::to_string(getpid()) + ".3.partial"), std::string::npos);
+    // However long the folder's name, the number stays in the name.
+    EXPECT_NE(veld::working_name(std::string(1200, 'd').c_str(), 3).find(".3.partial"), std::string::npos);
+    const std::string working = veld::working_name(dir.path.c_str(), 3);
+    const char *partial = working.c_str();
+    EXPECT_NE(working.find("." + std::to_string(getpid()) + ".3.partial"), std::string::npos);
     const std::string taken = dir.file("1.log");
     write_file(taken, "another station's\n");
     write_file(partial, "ours\n");

@@ -3,6 +3,7 @@
 // answer it must give.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,15 +19,17 @@ struct scheduler_case {
 
 // batch P...       a batch of these ports
 // watch            a watch begins
-// list P[=D]...    one look at the ports present (D: the device P leads to)
+// list P[=D][@N]... one look at the ports present (D: the device P leads
+//                  to, N: the node the path names)
 // next[@T] P|wait|stop  a free job asks (at T ms, else 0); the port it
 //                  takes, or what it does
 // park P T         the job on P leaves it parked until T
 // to-close P...    the parked ports to be closed
-// unpark P         a parked port closed without a job
 // module P M -|Q   the module behind P is M (IMEI;IMSI): no other port
 //                  holds it, or Q does
-// done P kept|dropped  the job on P ends, its module held or not
+// done P kept|dropped  the job on P ends, or P parked is closed, its module
+//                  held or not
+// state P S        P is in state S (queued, busy, parked, done, free)
 // halt, stop       no port is taken any more; the watch is over
 // given-up P...    the batch's ports no job took
 // churn N          N ports appear and go, one after the other
@@ -71,8 +74,22 @@ const scheduler_case scheduler_cases[] = {
      {"batch A B", "next A", "park A 2000", "next B", "next@1999 wait", "next@2000 A", "next@9000 stop"}},
     {"a batch waits for its parked ports", {"batch A", "next A", "park A 2000", "next wait", "to-close"}},
     {"a parked port that goes is closed, and its entry freed",
-     {"watch", "list A", "next A", "park A 2000", "list", "to-close A", "unpark A", "next@3000 wait", "entries 1",
-      "list A", "next A"}},
+     {"watch", "list A", "next A", "park A 2000", "list", "to-close A", "done A dropped", "next@3000 wait",
+      "entries 1", "list A", "next A"}},
+    {"a parked port's state, and a port parked while a job runs another",
+     {"batch A B", "next A", "state A busy", "park A 2000", "state A parked", "next B", "state B busy",
+      "next@2000 A", "done A kept", "state A done", "next stop"}},
+    {"a link pointed at another node between two looks is a new port",
+     {"watch", "list A@n1", "next A", "done A kept", "list A@n2", "next A"}},
+    {"the same node at the next look is the same port", {"watch", "list A@n1", "next A", "done A kept",
+                                                         "list A@n1", "next wait"}},
+    {"pointed elsewhere while its job runs: taken again once the job ends",
+     {"watch", "list A@n1", "next A", "list A@n2", "next wait", "done A kept", "next A"}},
+    {"pointed elsewhere while parked: closed as gone, then taken anew",
+     {"watch", "list A@n1", "next A", "park A 9000", "list A@n2", "done A dropped", "next A"}},
+    {"a module whose port was pointed elsewhere is held no longer",
+     {"watch", "list A@n1 B", "next A", "module A 111;9 -", "done A kept", "list A@n2 B", "next A", "next B",
+      "module B 111;9 -"}},
     {"halted: every parked port is closed",
      {"batch A B", "next A", "park A 100", "halt", "to-close A", "next@200 stop"}},
     {"the entries of ports gone are reused",
@@ -88,7 +105,7 @@ std::vector<std::string> words_of(const char *step) {
 
 std::size_t index_of(const veld::scheduler &s, const std::string &path) {
     for (std::size_t i = 0; i < s.ports.size(); ++i) {
-        if (s.ports[i].used && s.ports[i].path == path) return i;
+        if (s.ports[i].state != veld::port_state::free && s.ports[i].path == path) return i;
     }
     ADD_FAILURE() << "no port " << path;
     return 0;
@@ -115,8 +132,10 @@ void run_step(veld::scheduler &s, const std::vector<std::string> &w) {
     } else if (w[0] == "list") {
         std::vector<veld::listed_port> listed;
         for (const std::string &word : rest) {
-            const std::size_t equals = word.find('=');
-            listed.push_back({word.substr(0, equals), equals == std::string::npos ? "" : word.substr(equals + 1)});
+            const std::size_t at = std::min(word.find('@'), word.size());
+            const std::size_t equals = std::min(word.find('='), at);
+            listed.push_back({word.substr(0, equals), word.substr(std::min(equals + 1, at), at - std::min(equals + 1, at)),
+                              word.substr(std::min(at + 1, word.size()))});
         }
         veld::schedule_listing(s, listed);
     } else if (w[0].rfind("next", 0) == 0) {
@@ -128,8 +147,9 @@ void run_step(veld::scheduler &s, const std::vector<std::string> &w) {
         std::vector<std::string> paths;
         for (std::size_t i : veld::schedule_parked_to_close(s)) paths.push_back(s.ports[i].path);
         EXPECT_EQ(paths, rest);
-    } else if (w[0] == "unpark") {
-        veld::schedule_unpark(s, index_of(s, w.at(1)));
+    } else if (w[0] == "state") {
+        static const char *const names[] = {"free", "queued", "busy", "parked", "done"};
+        EXPECT_STREQ(names[static_cast<int>(s.ports[index_of(s, w.at(1))].state)], w.at(2).c_str());
     } else if (w[0] == "module") {
         const long other = veld::schedule_module(s, index_of(s, w.at(1)), w.at(2));
         EXPECT_EQ(other < 0 ? "-" : s.ports[static_cast<std::size_t>(other)].path, w.at(3));
@@ -144,9 +164,11 @@ void run_step(veld::scheduler &s, const std::vector<std::string> &w) {
     } else if (w[0] == "churn") {
         for (int i = 0; i < std::stoi(w.at(1)); ++i) {
             const std::string path = "P" + std::to_string(i);
-            std::vector<veld::listed_port> listed{{path, ""}};
+            std::vector<veld::listed_port> listed{{path, "", ""}};
             for (const veld::port_entry &p : s.ports) {
-                if (p.used && p.present && p.path[0] != 'P') listed.push_back({p.path, p.device});
+                if (p.state != veld::port_state::free && p.present && p.path[0] != 'P') {
+                    listed.push_back({p.path, p.device, p.node});
+                }
             }
             veld::schedule_listing(s, listed);
             std::size_t index = 0;
@@ -172,7 +194,7 @@ TEST(Scheduler, Scripts) {
             run_step(s, words_of(step));
         }
         std::size_t busy = 0;
-        for (const veld::port_entry &p : s.ports) busy += p.busy;
+        for (const veld::port_entry &p : s.ports) busy += p.state == veld::port_state::busy;
         EXPECT_EQ(s.running, busy) << c.name << ": every job taken is running until it is done";
     }
 }

@@ -23,18 +23,17 @@ const char *base_name(const char *path) {
 
 // IMEI.log, IMEI.2.log, ...: the first that is free, taken without
 // replacing a file another station made meanwhile.
-bool name_transcript(const station &st, const char *partial, port_record &r, reason &why) {
-    const char *stem = r.imei_known ? r.id.imei : base_name(r.device.c_str());
-    char path[1024];
-    std::snprintf(path, sizeof path, "%s/%s.log", st.opts.log_dir, stem);
+bool name_transcript(const station &st, const std::string &partial, port_record &r, reason &why) {
+    const std::string stem = std::string(st.opts.log_dir) + "/" + (r.imei_known ? r.id.imei : base_name(r.device.c_str()));
+    std::string path = stem + ".log";
     for (int n = 2;; ++n) {
         bool exists = false;
-        if (take_name(partial, path, exists, why)) {
-            r.transcript = base_name(path);
+        if (take_name(partial.c_str(), path.c_str(), exists, why)) {
+            r.transcript = base_name(path.c_str());
             return true;
         }
         if (!exists) return false;
-        std::snprintf(path, sizeof path, "%s/%s.%d.log", st.opts.log_dir, stem, n);
+        path = stem + "." + std::to_string(n) + ".log";
     }
 }
 
@@ -182,11 +181,16 @@ bool no_module_there(const station &st, const session &conversation) {
 
 // The port opened, with its transcript; false when it cannot be had (the
 // record then says why).
-bool open_port(station &st, std::size_t job, port_work &work) {
+bool open_port(station &st, port_work &work) {
     port_record &r = work.record;
     if (st.opts.log_dir != nullptr) {
-        working_name(st.opts.log_dir, job, work.partial, sizeof work.partial);
-        work.log = std::fopen(work.partial, "wb");
+        std::size_t number = 0;
+        {
+            std::lock_guard<std::mutex> hold(st.lock);
+            number = ++st.opened;
+        }
+        work.partial = working_name(st.opts.log_dir, number);
+        work.log = std::fopen(work.partial.c_str(), "wb");
         if (work.log == nullptr) {
             r.transcript_lost = true;
             fail(r.transcript_fault, "%s", std::strerror(errno));
@@ -227,7 +231,7 @@ void finish(station &st, std::size_t index, port_work &work, bool held) {
         } else if (kept && !name_transcript(st, work.partial, r, r.transcript_fault)) {
             r.transcript_lost = true;
         }
-        if (!kept || r.transcript_lost) std::remove(work.partial);  // nothing half-written is left
+        if (!kept || r.transcript_lost) std::remove(work.partial.c_str());  // nothing half-written is left
     }
     std::unique_lock<std::mutex> hold(st.lock, std::defer_lock);
     if (!held) hold.lock();
@@ -236,8 +240,8 @@ void finish(station &st, std::size_t index, port_work &work, bool held) {
 }
 
 // A new port's work: its record begun; null when its slot keeps it out.
-std::unique_ptr<port_work> begin_port(station &st, std::size_t index, const std::string &device) {
-    std::unique_ptr<port_work> work(new port_work{});
+std::shared_ptr<port_work> begin_port(station &st, std::size_t index, const std::string &device) {
+    std::shared_ptr<port_work> work = std::make_shared<port_work>();
     port_record &r = work->record;
     r.device = device;
     bool listed = false;
@@ -252,31 +256,36 @@ std::unique_ptr<port_work> begin_port(station &st, std::size_t index, const std:
     return nullptr;
 }
 
-}  // namespace
-
-void provision_port(station &st, std::size_t job, job_room &room, std::size_t index, const std::string &device) {
-    std::unique_ptr<port_work> work;
+// The port's work: a parked port's, taken again, or a new port's, opened;
+// null when there is none to do (its record then published).
+std::shared_ptr<port_work> take_port(station &st, std::size_t index, const std::string &device) {
     {
         std::lock_guard<std::mutex> hold(st.lock);
-        const auto parked = st.parked.find(index);
-        if (parked != st.parked.end()) {
-            work = std::move(parked->second);
-            st.parked.erase(parked);
-            show_row(st, index, *work, row_state::probing);
+        const std::shared_ptr<port_work> parked = st.ports.ports[index].work;
+        if (parked != nullptr) {
+            show_row(st, index, *parked, row_state::probing);
+            return parked;
         }
     }
-    if (work == nullptr) {
-        work = begin_port(st, index, device);
-        if (work == nullptr) return;
-        if (!open_port(st, job, *work)) {
-            finish(st, index, *work, false);
-            std::lock_guard<std::mutex> hold(st.lock);
-            schedule_done(st.ports, index, false);
-            return;
-        }
+    std::shared_ptr<port_work> work = begin_port(st, index, device);
+    if (work == nullptr) return nullptr;
+    if (!open_port(st, *work)) {
+        finish(st, index, *work, false);
         std::lock_guard<std::mutex> hold(st.lock);
-        show_row(st, index, *work, row_state::probing);
+        schedule_done(st.ports, index, false);
+        return nullptr;
     }
+    std::lock_guard<std::mutex> hold(st.lock);
+    st.ports.ports[index].work = work;
+    show_row(st, index, *work, row_state::probing);
+    return work;
+}
+
+}  // namespace
+
+void provision_port(station &st, job_room &room, std::size_t index, const std::string &device) {
+    const std::shared_ptr<port_work> work = take_port(st, index, device);
+    if (work == nullptr) return;
     bool silent = false;
     if (session_wake(work->conversation, st.opts.probe_timeout_ms, silent)) {
         configure(st, room, index, *work);
@@ -285,7 +294,6 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
         std::lock_guard<std::mutex> hold(st.lock);
         schedule_park(st.ports, index, steady_clock_ms() + reprobe_ms);
         show_row(st, index, *work, row_state::waiting);
-        st.parked[index] = std::move(work);
         return;
     } else if (silent) {
         no_answer(st, *work);
@@ -300,10 +308,8 @@ void provision_port(station &st, std::size_t job, job_room &room, std::size_t in
 }
 
 void close_parked(station &st, std::size_t index) {
-    const auto parked = st.parked.find(index);
-    if (parked == st.parked.end()) return;
-    std::unique_ptr<port_work> work = std::move(parked->second);
-    st.parked.erase(parked);
+    const std::shared_ptr<port_work> work = st.ports.ports[index].work;
+    if (work == nullptr) return;
     const bool gone = !st.ports.ports[index].present;
     port_record &r = work->record;
     if (gone || st.opts.watch) {
@@ -315,7 +321,7 @@ void close_parked(station &st, std::size_t index) {
              r.device.c_str());
     }
     finish(st, index, *work, true);
-    schedule_unpark(st.ports, index);
+    schedule_done(st.ports, index, false);
 }
 
 }  // namespace veld

@@ -28,10 +28,9 @@ struct job_room {
 // A port is probed again this long after its module last said nothing.
 constexpr long reprobe_ms = 2000;
 
-// Takes the port at index of st.ports (its path device) on, by job number
-// job (which names its working transcript): from its opening, or from
-// where it was parked.
-void provision_port(station &st, std::size_t job, job_room &room, std::size_t index, const std::string &device);
+// Takes the port at index of st.ports (its path device) on: from its
+// opening, or from where it was parked.
+void provision_port(station &st, job_room &room, std::size_t index, const std::string &device);
 
 // Closes a parked port without a job (it went, or the station halted) and
 // publishes its record. Called with st.lock held.

@@ -105,8 +105,9 @@ bool take_name(const char *from, const char *to, bool &exists, reason &why) {
 
 #endif
 
-void working_name(const char *dir, std::size_t job, char *path, std::size_t len) {
-    std::snprintf(path, len, "%s/.veldconf-provision.%lu.%zu.partial", dir, this_process_id(), job);
+std::string working_name(const char *dir, std::size_t number) {
+    return std::string(dir) + "/.veldconf-provision." + std::to_string(this_process_id()) + "." +
+           std::to_string(number) + ".partial";
 }
 
 bool read_file(const char *path, std::string &text, bool &missing, reason &why) {

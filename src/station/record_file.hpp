@@ -43,8 +43,9 @@ bool read_file(const char *path, std::string &text, bool &missing, reason &why);
 unsigned long this_process_id();
 
 // A name for a working file in dir no other process of this machine takes:
-// DIR/.veldconf-provision.PID.JOB.partial.
-void working_name(const char *dir, std::size_t job, char *path, std::size_t len);
+// DIR/.veldconf-provision.PID.NUMBER.partial, number one of this process's
+// own.
+std::string working_name(const char *dir, std::size_t number);
 
 // Gives from the name to (without replacing a file of that name); false,
 // with exists set when to is taken, else with the system's reason.

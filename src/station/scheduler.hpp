@@ -3,45 +3,56 @@
 // a job's start and end, a module's identity, a halt) and nothing else, so
 // that it needs no port, no thread and no clock. A port queued is taken by
 // the next free job, one job a device however many paths lead to it; a
-// port that goes and comes back is a new port, taken again once a job it
-// still has ends; a port whose module does not answer yet is parked (open,
-// but holding no job) until its time to be probed again comes; a module (its IMEI and IMSI) is held by one port at a
-// time, until all of its ports have gone. The entries of ports that are
-// gone are reused, so a watch of any length is served.
+// port that goes and comes back (or whose path now names another node) is
+// a new port, taken again once a job it still has ends; a port whose
+// module does not answer yet is parked (open, but holding no job) until
+// its time to be probed again comes; a module (its IMEI and IMSI) is held
+// by one port at a time, until all of its ports have gone. The entries of
+// ports that are gone are reused, so a watch of any length is served.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace veld {
 
-// A port a look found: its path, and what tells its device from another
-// (the device number), or empty when nothing does.
+// What the station keeps of a port while it is open, across jobs; the
+// scheduler only holds it.
+struct port_work;
+
+// A port a look found: its path, what tells its device from another (the
+// device number), and the node the path names now (a link pointed
+// elsewhere names another); each empty when nothing tells.
 struct listed_port {
     std::string path;
     std::string device;
+    std::string node;
 };
+
+// A port's life: queued for a job, busy (a job has it), parked (open,
+// waiting for its module to answer, no job), done (until it goes), or
+// free (an entry for the next new port).
+enum class port_state { free, queued, busy, parked, done };
 
 struct port_entry {
     std::string path;
     std::string device;
-    bool used;     // false: a free entry, for the next new port
+    std::string node;
+    port_state state;
     bool present;  // listed at the last look (a batch's ports always are)
-    bool queued;
-    bool busy;     // a job has it
-    bool back;     // went and came back while its job ran
-    bool started;  // a job has taken it
-    bool parked;   // waiting, open, for its module to answer
+    bool back;     // went and came back while busy or parked: a new port once that ends
     long long wake_ms;  // when a parked port is probed again
     std::string module;  // the module behind it while held, or empty
+    std::shared_ptr<port_work> work;  // while busy or parked
 };
 
 struct scheduler {
     std::vector<port_entry> ports;
     bool watching;  // more ports may come
     bool halted;    // no port is taken any more (Ctrl-C, a lost record)
-    std::size_t running;
+    std::size_t running;  // ports busy
 };
 
 // A batch: each device queued once, in order; no more will come.
@@ -51,9 +62,10 @@ void schedule_batch(scheduler &s, char *const devices[], std::size_t count);
 void schedule_watch(scheduler &s);
 
 // One look at the ports present: a port listed that is new, or back after
-// it had gone, is queued (a port back while its job runs, once that job
-// ends); a path to a device another present port leads to is passed over;
-// a port not listed has gone, and its entry is freed once no job has it.
+// it had gone, or whose path names another node than before, is queued (a
+// port back while its job runs, once that job ends); a path to a device
+// another present port leads to is passed over; a port not listed has
+// gone, and its entry is freed once no job has it.
 void schedule_listing(scheduler &s, const std::vector<listed_port> &listed);
 
 // No port is taken any more; those queued are given up.
@@ -77,20 +89,17 @@ void schedule_park(scheduler &s, std::size_t index, long long wake_ms);
 // them once the scheduler is halted.
 std::vector<std::size_t> schedule_parked_to_close(const scheduler &s);
 
-// The parked port at index was closed without a job; its entry is freed
-// when its port has gone.
-void schedule_unpark(scheduler &s, std::size_t index);
-
 // The module behind the port at index is known (module: its IMEI and
 // IMSI); the index of another port present that holds it, or -1 (the port
 // then holds it).
 long schedule_module(scheduler &s, std::size_t index, const std::string &module);
 
-// The job on the port at index has ended; kept: its module stays held
-// (configured through it, or through another port).
+// The port at index is done with, by its job or, parked, closed without
+// one; kept: its module stays held (configured through it, or through
+// another port). Its work is let go.
 void schedule_done(scheduler &s, std::size_t index, bool kept);
 
-// The ports no job took (in a watch, those queued).
+// The ports queued that no job took.
 std::vector<std::size_t> schedule_given_up(const scheduler &s);
 
 }  // namespace veld

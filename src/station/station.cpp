@@ -65,7 +65,7 @@ void halt_if_asked(station &st) {
 }
 
 // One job: takes queued ports until there will be none.
-void job(station &st, std::size_t number, job_room &room) {
+void job(station &st, job_room &room) {
     std::unique_lock<std::mutex> hold(st.lock);
     for (;;) {
         halt_if_asked(st);
@@ -79,7 +79,7 @@ void job(station &st, std::size_t number, job_room &room) {
         const std::string device = st.ports.ports[index].path;
         st.view.changed = true;
         hold.unlock();
-        provision_port(st, number, room, index, device);
+        provision_port(st, room, index, device);
         hold.lock();
     }
 }
@@ -218,7 +218,7 @@ void run_station(station &st) {
     std::vector<std::thread> workers;
     for (std::size_t i = 0; i < jobs; ++i) {
         try {
-            workers.emplace_back(job, std::ref(st), i, std::ref(rooms[i]));
+            workers.emplace_back(job, std::ref(st), std::ref(rooms[i]));
         } catch (const std::system_error &) {
             break;  // the jobs that started take every port
         }

@@ -5,8 +5,6 @@
 #pragma once
 
 #include <condition_variable>
-#include <map>
-#include <memory>
 #include <cstddef>
 #include <cstdio>
 #include <mutex>
@@ -52,11 +50,12 @@ struct station_options {
 };
 
 // One port's provisioning, from its opening to its record: it outlives a
-// job while the port waits, parked, for its module to answer.
+// job while the port waits, parked, for its module to answer, and its
+// working transcript is its own.
 struct port_work {
     session conversation;
-    std::FILE *log;  // the transcript, or null
-    char partial[1024];
+    std::FILE *log;       // the transcript, or null
+    std::string partial;  // the transcript's working name
     port_record record;
     long long opened_ms;  // on the steady clock
 };
@@ -70,7 +69,7 @@ struct station {
     scheduler ports;
     names_given names;
     std::vector<bool> matched;  // the manifest's rows a module took
-    std::map<std::size_t, std::unique_ptr<port_work>> parked;  // by port index
+    std::size_t opened;         // ports opened, which number their working transcripts
     tally counts;
     std::size_t objects;  // report objects made by this run
     std::size_t lost;  // records that could not be written

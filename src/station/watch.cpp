@@ -75,13 +75,13 @@ std::vector<listed_port> list_ports(const std::vector<const char *> &patterns) {
     for (DWORD at = 0; at < n && names[at] != '\0'; at += static_cast<DWORD>(std::strlen(names + at)) + 1) {
         const char *name = names + at;
         if (std::strncmp(name, "COM", 3) == 0 && matches_any(patterns, name)) {
-            found.push_back({name, device_identity(name)});
+            found.push_back({name, device_identity(name), device_identity(name)});
         }
     }
     for (const char *pattern : patterns) {
         const std::string identity = device_identity(pattern);
         if (std::strpbrk(pattern, "*?") == nullptr && !listed(found, identity) && opens(identity.c_str())) {
-            found.push_back({pattern, identity});
+            found.push_back({pattern, identity, identity});
         }
     }
     return found;
@@ -94,6 +94,14 @@ std::string device_identity(const char *path) {
 }
 
 namespace {
+
+// The node path names now: its file system's device and its inode.
+std::string node_of(const char *path) {
+    struct stat about {};
+    if (stat(path, &about) != 0) return {};
+    return "node:" + std::to_string(static_cast<unsigned long long>(about.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(about.st_ino));
+}
 
 // A USB interface's name: BUS-PORT[.PORT...]:CONFIG.INTERFACE.
 bool usb_interface(const std::string &name) {
@@ -158,7 +166,8 @@ std::vector<listed_port> list_ports(const std::vector<const char *> &patterns) {
         glob_t matches{};
         if (glob(pattern, 0, nullptr, &matches) == 0) {
             for (std::size_t i = 0; i < matches.gl_pathc; ++i) {
-                found.push_back({matches.gl_pathv[i], device_identity(matches.gl_pathv[i])});
+                const char *path = matches.gl_pathv[i];
+                found.push_back({path, device_identity(path), node_of(path)});
             }
         }
         globfree(&matches);

@@ -89,6 +89,9 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        port appears as the Kth PATH, named NAME
   replug: K SECONDS    port K goes SECONDS after the start, and comes back
                        0.6 s later
+  repoint: K M SECONDS the link of port K is pointed, in one rename, at
+                       module M's port SECONDS after the start (faster than
+                       any look); module M's port appears no other way
   logs: NAMES          the files {logdir} must hold, no more
   at-once: N           at most N of the modules were in conversation at
                        any one time, and once N were
@@ -196,7 +199,7 @@ def parse(path):
                          "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
                          "modules", "appear", "report-consistent", "at-once", "runs-before",
-                         "replug", "logs"):
+                         "replug", "repoint", "logs"):
                 block[key] = value
             elif key in ("received", "received-raw", "results", "report-has", "file"):
                 block.setdefault(key, []).append(value)
@@ -331,14 +334,22 @@ def watched_ports(defines, options):
     return [link for _, link in ports]
 
 
-def appear(modules, links, seconds, replug):
+def appear(modules, links, seconds, replug, repoint):
     """Links each module's port as the links, one by one, seconds apart;
-    then unplugs and plugs again the one replug names."""
+    then unplugs and plugs again the one replug names, and points the link
+    repoint names at another module's port."""
+    kept_back = int(repoint.split()[1]) - 1 if repoint else None
     def run():
         start = time.monotonic()
-        for module, link in zip(modules, links):
+        for k, (module, link) in enumerate(zip(modules, links)):
             time.sleep(seconds)
-            os.symlink(module.tty, link)
+            if k != kept_back:
+                os.symlink(module.tty, link)
+        if repoint:
+            k, m, at = repoint.split()
+            time.sleep(max(0, float(at) - (time.monotonic() - start)))
+            os.symlink(modules[int(m) - 1].tty, links[int(k) - 1] + ".new")
+            os.rename(links[int(k) - 1] + ".new", links[int(k) - 1])
         if replug:
             k, at = replug.split()
             time.sleep(max(0, float(at) - (time.monotonic() - start)))
@@ -576,7 +587,7 @@ def run_in(case, command, prog, defines, options, stdin, work):
         os.symlink("/dev/null", os.path.join(defines["watch"], "port-null"))
     links = watched_ports(defines, options)
     if "appear" in case:
-        appear(modules, links, float(case["appear"]), case.get("replug"))
+        appear(modules, links, float(case["appear"]), case.get("replug"), case.get("repoint"))
     if "module" in case:
         module = Module(case["module"], work, options["device"], options["link"])
         defines["device"] = module.device
