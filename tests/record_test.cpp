@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "live_view.hpp"
@@ -205,6 +206,23 @@ TEST(Record, ANameTakenIsNeverReplaced) {
     EXPECT_TRUE(veld::take_name(partial, free_name.c_str(), exists, why)) << why.text;
     EXPECT_EQ(read_file(free_name), "ours\n");
     EXPECT_EQ(read_file(partial), "");
+}
+
+// Working transcripts left by runs that ended without finishing them: only
+// those of processes no longer running, and no other file.
+TEST(Record, UnfinishedTranscriptsAreThoseOfEndedRuns) {
+    const temp_folder dir;
+    ASSERT_FALSE(dir.path.empty());
+    const pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    ASSERT_GT(ended, 0);
+    waitpid(ended, nullptr, 0);
+    const std::string dead = ".veldconf-provision." + std::to_string(ended) + ".4.partial";
+    const std::string names[] = {dead, ".veldconf-provision." + std::to_string(getppid()) + ".1.partial",
+                                 veld::working_name(".", 2).substr(2), ".veldconf-provision.x.1.partial",
+                                 "490154203237511.log", ".veldconf-provision." + std::to_string(ended) + ".partial"};
+    for (const std::string &name : names) write_file(dir.file(name.c_str()), "AT\n");
+    EXPECT_EQ(veld::unfinished_transcripts(dir.path.c_str()), std::vector<std::string>{dead});
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ want libgtest-dev /usr/include/gtest/gtest.h
 want libbenchmark-dev /usr/include/benchmark/benchmark.h
 want tmux tmux
 want bash-completion /usr/share/bash-completion/bash_completion
+# An exFAT file system on FUSE, for the station's cases on a folder without
+# hard links or fallocate (they run as root, and skip elsewhere).
+want exfatprogs mkfs.exfat
+want exfat-fuse mount.exfat-fuse
 if [ "${1:-}" = --ci ]; then
     want clang clang++
     fuzzer_runtime || needed+=(libclang-rt-14-dev)

@@ -267,25 +267,35 @@ int read_done(const command_line &line, veld::station_options &o) {
     return -1;
 }
 
-// The report and the transcripts' folder must take what the run writes.
-int open_records(const command_line &line, veld::station &st) {
+// The report and the transcripts' folder must take what the run writes,
+// tried as the run writes it: a run opens the report, --check only tries
+// it, leaving no file behind.
+int check_records(const command_line &line, veld::station *st) {
     veld::reason why;
-    if (line.report != nullptr && !(st.reporting = veld::record_open(st.report, line.report, why))) {
+    const bool report_fine = line.report == nullptr ||
+                             (st != nullptr ? (st->reporting = veld::record_open(st->report, line.report, why))
+                                            : veld::record_check(line.report, why));
+    if (!report_fine) {
         std::fprintf(stderr, "%s: cannot write %s: %s\n", program, line.report, why.text);
         return 2;
     }
     const char *log_dir = line.station.log_dir;
-    if (log_dir == nullptr) return -1;
-    char probe_path[1024];
-    std::snprintf(probe_path, sizeof probe_path, "%s/.veldconf-provision.probe", log_dir);
-    std::FILE *f = std::fopen(probe_path, "wb");
-    if (f == nullptr) {
-        std::fprintf(stderr, "%s: cannot write in %s: %s\n", program, log_dir, std::strerror(errno));
+    if (log_dir != nullptr && !veld::check_transcript_folder(log_dir, why)) {
+        std::fprintf(stderr, "%s: cannot write in %s: %s\n", program, log_dir, why.text);
         return 2;
     }
-    std::fclose(f);
-    std::remove(probe_path);
     return -1;
+}
+
+// A killed run's working transcripts are the only trace of what it sent:
+// said, and kept.
+void say_unfinished(const char *log_dir) {
+    if (log_dir == nullptr) return;
+    for (const std::string &name : veld::unfinished_transcripts(log_dir)) {
+        std::fprintf(stderr, "%s: warning: %s/", program, log_dir);
+        veld::write_field(stderr, name.data(), name.size());
+        std::fputs(": the transcript of a run that did not finish, kept\n", stderr);
+    }
 }
 
 }  // namespace
@@ -307,7 +317,9 @@ int main(int argc, char *argv[]) {
                              "meant for this station (man veldconf-provision says how to keep it off)\n",
                      program);
     }
+    say_unfinished(o.log_dir);
     if (line.check) {
+        if ((status = check_records(line, nullptr)) >= 0) return status;
         veld::write_plan(o, stdout);
         return std::fflush(stdout) == 0 ? 0 : 3;
     }
@@ -315,7 +327,7 @@ int main(int argc, char *argv[]) {
     st.opts = o;
     st.view.on = !o.quiet && veld::is_terminal(stderr);
     st.view.shares_stdout = veld::same_terminal(stdout, stderr);
-    if ((status = open_records(line, st)) >= 0) return status;
+    if ((status = check_records(line, &st)) >= 0) return status;
     veld::port_catch_interrupts();
     veld::run_station(st);
     if (st.reporting) veld::record_close(st.report);

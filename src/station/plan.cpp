@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "configuration.hpp"
 #include "recreate.hpp"
 #include "watch.hpp"
 
@@ -12,18 +13,86 @@ namespace {
 
 void put_file(void *out, const char *text, std::size_t len) { std::fwrite(text, 1, len, static_cast<std::FILE *>(out)); }
 
+// Text from a file or a module, escaped as every line of the run is.
+void put_text(std::FILE *out, const std::string &text) { write_field(out, text.data(), text.size()); }
+
 void write_ports(const station_options &o, std::FILE *out) {
     if (o.watch) {
         std::fputs("watch:", out);
         if (o.patterns.empty()) std::fputs(" the serial ports that appear", out);
-        for (const char *pattern : o.patterns) std::fprintf(out, " %s", pattern);
+        for (const char *pattern : o.patterns) {
+            std::fputc(' ', out);
+            put_text(out, pattern);
+        }
         std::fputc('\n', out);
         return;
     }
     for (std::size_t i = 0; i < o.device_count; ++i) {
         bool listed = false;
         const std::string slot = slot_of(o.slots, o.devices[i], usb_path(o.devices[i]), listed);
-        std::fprintf(out, "port: %s%s%s\n", o.devices[i], slot.empty() ? "" : " in slot ", slot.c_str());
+        std::fputs("port: ", out);
+        put_text(out, o.devices[i]);
+        if (!slot.empty()) {
+            std::fputs(" in slot ", out);
+            put_text(out, slot);
+        }
+        std::fputc('\n', out);
+    }
+}
+
+void write_rows(const station_options &o, std::FILE *out) {
+    for (const manifest_row &row : o.rows.rows) {
+        std::fprintf(out, "manifest line %ld: %s", row.line, row.imei.c_str());
+        for (const auto &value : row.values) {
+            std::fprintf(out, " %s=", column_name(value.first));
+            put_text(out, value.second);
+        }
+        if (!row.name.empty()) {
+            std::fputs(" name=", out);
+            put_text(out, row.name);
+            if (row.literal) std::fputs(" (literal)", out);
+        }
+        std::fputc('\n', out);
+    }
+    for (const auto &slot : o.slots.slots) {
+        std::fputs("slot ", out);
+        put_text(out, slot.second);
+        std::fputs(": ", out);
+        put_text(out, slot.first);
+        std::fputc('\n', out);
+    }
+}
+
+// The identity a module key (IMEI;IMSI) names; false when it can be none.
+bool identity_of(const std::string &module, identity &id) {
+    const std::size_t split = module.find(';');
+    if (split == std::string::npos || split > imei_digits || module.size() - split - 1 > max_imsi_digits) return false;
+    id = identity{};
+    module.copy(id.imei, split);
+    module.copy(id.imsi, module.size() - split - 1, split + 1);
+    return true;
+}
+
+// The modules a run would skip as configured before: those whose latest
+// object is configured with the configuration this run would make them.
+void write_done(const station_options &o, std::FILE *out) {
+    std::string name(max_text_len + 1, '\0');
+    for (const auto &done : o.done.latest) {
+        identity id{};
+        tool_settings settings{};
+        long row = -1;
+        reason why;
+        if (!identity_of(done.first, id) || !module_settings(o, id, settings, &name[0], row, why) ||
+            !configured_before(o.done, done.first, settings.config, settings.port_given, why)) {
+            continue;
+        }
+        std::fputs("configured before: ", out);
+        put_text(out, done.first);
+        std::fputs(" at ", out);
+        put_text(out, done.second.started);
+        std::fputs(" on ", out);
+        put_text(out, done.second.device);
+        std::fputc('\n', out);
     }
 }
 
@@ -37,18 +106,8 @@ void write_plan(const station_options &o, std::FILE *out) {
     write_command(shown, put_file, out);
     std::fprintf(out, "%s\n", o.tool.port_given ? "" : " (-p drawn for each module)");
     write_ports(o, out);
-    for (const manifest_row &row : o.rows.rows) {
-        std::fprintf(out, "manifest line %ld: %s", row.line, row.imei.c_str());
-        for (const auto &value : row.values) std::fprintf(out, " %s=%s", column_name(value.first), value.second.c_str());
-        if (!row.name.empty()) std::fprintf(out, " name=%s%s", row.name.c_str(), row.literal ? " (literal)" : "");
-        std::fputc('\n', out);
-    }
-    for (const auto &slot : o.slots.slots) std::fprintf(out, "slot %s: %s\n", slot.second.c_str(), slot.first.c_str());
-    for (const auto &done : o.done.latest) {
-        if (done.second.result != "configured") continue;
-        std::fprintf(out, "configured before: %s at %s on %s\n", done.first.c_str(), done.second.started.c_str(),
-                     done.second.device.c_str());
-    }
+    write_rows(o, out);
+    write_done(o, out);
 }
 
 }  // namespace veld

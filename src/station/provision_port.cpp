@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "configuration.hpp"
 #include "names.hpp"
 #include "record_file.hpp"
 #include "timestamp.hpp"
@@ -40,26 +41,16 @@ bool name_transcript(const station &st, const std::string &partial, port_record 
 // Builds the module's configuration, as veldconf would for its name, and
 // checks its lines with the reader's checks; false with the reason.
 bool build_configuration(station &st, job_room &room, port_record &r) {
-    tool_settings settings = st.opts.tool;
-    const char *format = st.opts.name;
-    const manifest_row *row = nullptr;
-    if (st.opts.manifest_file != nullptr) {
-        const long found = find_row(st.opts.rows, r.id.imei);
-        if (found < 0) return fail(r.why, "not in the manifest");
+    tool_settings settings{};
+    long row = -1;
+    const bool made = module_settings(st.opts, r.id, settings, room.name, row, r.why);
+    if (row >= 0) {
         std::lock_guard<std::mutex> hold(st.lock);
-        st.matched[static_cast<std::size_t>(found)] = true;
-        row = &st.opts.rows.rows[static_cast<std::size_t>(found)];
-        apply_row(*row, settings);
-        if (!row->name.empty() && !row->literal) format = row->name.c_str();
+        st.matched[static_cast<std::size_t>(row)] = true;
     }
-    const bool literal = row != nullptr && row->literal && !row->name.empty();
-    std::size_t len = literal ? row->name.size() : make_name(format, r.id, room.name, max_text_len);
-    if (literal) std::memcpy(room.name, row->name.data(), len);
-    if (len > max_text_len) return fail(r.why, "NAME exceed.");
-    room.name[len] = '\0';
-    if (!store_tool_option('n', room.name, settings, r.why)) return false;
+    if (!made) return false;
     r.endpoint = room.name;
-    r.endpoint_len = len;
+    r.endpoint_len = settings.config.ep_name_len;
     room.port_fixed = settings.port_given;
     if (!settings.port_given) settings.config.port = draw_port();
     room.config = settings.config;

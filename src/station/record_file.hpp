@@ -8,21 +8,15 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "text.hpp"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace veld {
 
 struct record_file {
-#ifdef _WIN32
-    HANDLE handle;
-#else
-    int fd;
-#endif
+    void *handle;  // the system's handle (Windows)
+    int fd;        // the file descriptor (elsewhere)
 };
 
 // Opens path for appending (making it); a file that does not end in a line
@@ -35,20 +29,28 @@ bool record_append(record_file &file, const char *data, std::size_t len, reason 
 
 void record_close(record_file &file);
 
-// The whole of the file at path (a manifest, a report read back); false
-// with the system's reason, and missing set when there is no such file.
-bool read_file(const char *path, std::string &text, bool &missing, reason &why);
-
-// This process's id, which no other process running on this machine has.
-unsigned long this_process_id();
+// Whether path can be opened as record_open opens it, changing nothing
+// and leaving no file behind; false with the system's reason.
+bool record_check(const char *path, reason &why);
 
 // A name for a working file in dir no other process of this machine takes:
 // DIR/.veldconf-provision.PID.NUMBER.partial, number one of this process's
 // own.
 std::string working_name(const char *dir, std::size_t number);
 
-// Gives from the name to (without replacing a file of that name); false,
-// with exists set when to is taken, else with the system's reason.
+// The working files in dir of processes that no longer run: transcripts
+// of runs that did not finish (killed), each the only trace of what that
+// run sent. Their names, in order.
+std::vector<std::string> unfinished_transcripts(const char *dir);
+
+// Gives from the name to (without replacing a file of that name, also
+// where the file system has no hard links); false, with exists set when
+// to is taken, else with the system's reason.
 bool take_name(const char *from, const char *to, bool &exists, reason &why);
+
+// Whether dir takes a transcript as a run makes one (a working file
+// written, then given a final name by take_name), leaving neither behind;
+// false with the system's reason.
+bool check_transcript_folder(const char *dir, reason &why);
 
 }  // namespace veld

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "record_file.hpp"
+#include "process.hpp"
 #include "recreate.hpp"
 #include "text.hpp"
 #include "timestamp.hpp"

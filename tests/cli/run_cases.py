@@ -31,6 +31,11 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        then not compared)
   tmpfs: KIB           {small} is a tmpfs of that size (the case is skipped,
                        and says so, where none can be mounted)
+  exfat: KIB [FREE]    {small} is an exFAT file system of that size on FUSE
+                       (no hard links, no fallocate), filled up to about FREE
+                       bytes free; skipped, saying why, where none can be
+                       mounted
+  holds: FOLDER NAMES  FOLDER holds these entries after the run, no more
   report-objects: PATH N  PATH holds N lines, each a whole JSON object
   file: NAME=TEXT      {files}/NAME holds TEXT (with its escapes)
   modem-manager: yes   the process table {proc} (VELDCONF_PROC; empty otherwise)
@@ -122,6 +127,7 @@ import fcntl
 import json
 import os
 import re
+import shutil
 import shlex
 import signal
 import subprocess
@@ -193,7 +199,7 @@ def parse(path):
                 block.setdefault(key, []).append(value)
             elif key in ("screen", "screen-gone"):
                 block.setdefault("screens", []).append((key == "screen", value))
-            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "usb",
+            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "exfat", "usb",
                          "modem-manager", "terminal", "screen-end~",
                          "report-objects", "not-on-windows",
                          "stdin-veldconf",
@@ -201,7 +207,7 @@ def parse(path):
                          "modules", "appear", "report-consistent", "at-once", "runs-before",
                          "replug", "repoint", "logs"):
                 block[key] = value
-            elif key in ("received", "received-raw", "results", "report-has", "file"):
+            elif key in ("received", "received-raw", "results", "report-has", "file", "holds"):
                 block.setdefault(key, []).append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
@@ -518,6 +524,46 @@ def tmpfs_mountable():
         return mounted
 
 
+EXFAT_TOOLS = ("mkfs.exfat", "mount.exfat-fuse", "losetup")
+
+
+def exfat_missing():
+    """Why no exFAT file system can be mounted here, or None."""
+    missing = [t for t in EXFAT_TOOLS if shutil.which(t) is None]
+    if missing:
+        return f"{', '.join(missing)} missing: tools/deps.sh installs exfatprogs and exfat-fuse"
+    if not os.path.exists("/dev/fuse") or os.geteuid() != 0:
+        return "FUSE and loop devices need root and /dev/fuse"
+    return None
+
+
+class ExfatMount:
+    """An exFAT image on a loop device, mounted with FUSE at folder, filled
+    up to about free bytes free."""
+
+    def __init__(self, work, folder, spec):
+        kib, _, free = spec.partition(" ")
+        self.folder, self.image = folder, os.path.join(work, "exfat.img")
+        with open(self.image, "wb") as f:
+            f.truncate(int(kib) * 1024)
+        subprocess.run(["mkfs.exfat", self.image], check=True, capture_output=True)
+        self.device = subprocess.run(["losetup", "-f", "--show", self.image], check=True,
+                                     capture_output=True, text=True).stdout.strip()
+        try:
+            subprocess.run(["mount.exfat-fuse", self.device, folder], check=True, capture_output=True)
+        except subprocess.CalledProcessError:
+            subprocess.run(["losetup", "-d", self.device])
+            raise
+        if free:
+            room = os.statvfs(folder)
+            with open(os.path.join(folder, "filler"), "wb") as f:
+                f.write(b"\0" * max(0, room.f_bavail * room.f_frsize - int(free)))
+
+    def close(self):
+        subprocess.run(["umount", self.folder], check=True)
+        subprocess.run(["losetup", "-d", self.device], check=True)
+
+
 def check_objects(wanted, defines):
     """PATH N: the file holds N lines, each a whole JSON object."""
     path, count = expand(wanted, defines).rsplit(" ", 1)
@@ -551,11 +597,14 @@ def run_case(case, command, prog, defines, options):
         if "tmpfs" in case:
             subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={case['tmpfs']}k", "tmpfs",
                             defines["small"]], check=True)
+        exfat = ExfatMount(work, defines["small"], case["exfat"]) if "exfat" in case else None
         try:
             return run_in(case, command, prog, defines, options, stdin, work)
         finally:
             if "tmpfs" in case:
                 subprocess.run(["umount", defines["small"]], check=True)
+            if exfat:
+                exfat.close()
 
 
 def run_in(case, command, prog, defines, options, stdin, work):
@@ -626,6 +675,10 @@ def run_in(case, command, prog, defines, options, stdin, work):
         want = sorted(decode(expand("".join(case["results"]), defines)).decode("latin-1").splitlines())
         if result_lines(out) != want:
             problems.append(f"result lines\n  got  {result_lines(out)}\n  want {want}")
+    for holds in case.get("holds", []):
+        folder, *names = expand(holds, defines).split()
+        if sorted(os.listdir(folder)) != sorted(names):
+            problems.append(f"{folder} holds {sorted(os.listdir(folder))}, want {sorted(names)}")
     if "logs" in case:
         want = sorted(expand(case["logs"], defines).split())
         if sorted(os.listdir(defines["logdir"])) != want:
@@ -886,6 +939,10 @@ def main():
                 continue
             if "tmpfs" in case and not tmpfs_mountable():
                 print(f"SKIPPED: {path}:{case['line']}: {case['name']} (no tmpfs can be mounted here)")
+                skipped += 1
+                continue
+            if "exfat" in case and exfat_missing():
+                print(f"SKIPPED: {path}:{case['line']}: {case['name']} ({exfat_missing()})")
                 skipped += 1
                 continue
             try:

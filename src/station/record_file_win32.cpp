@@ -1,0 +1,63 @@
+// The record's files on Windows.
+#include "record_file.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <windows.h>
+
+namespace veld {
+
+namespace {
+
+bool system_fault(reason &why) {
+    char text[256];
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   GetLastError(), 0, text, sizeof text, nullptr);
+    DWORD end = n;
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.')) --end;
+    text[end] = '\0';
+    return fail(why, "%s", text);
+}
+
+}  // namespace
+
+bool record_open(record_file &file, const char *path, reason &why) {
+    file.handle = CreateFileA(path, FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file.handle == INVALID_HANDLE_VALUE) return system_fault(why);
+    LARGE_INTEGER size{};
+    char last = '\n';
+    DWORD n = 0;
+    if (GetFileSizeEx(file.handle, &size) && size.QuadPart > 0) {
+        LARGE_INTEGER at{};
+        at.QuadPart = size.QuadPart - 1;
+        if (!SetFilePointerEx(file.handle, at, nullptr, FILE_BEGIN) || !ReadFile(file.handle, &last, 1, &n, nullptr)) {
+            return system_fault(why);
+        }
+    }
+    return last == '\n' || record_append(file, "\n", 1, why);
+}
+
+bool record_append(record_file &file, const char *data, std::size_t len, reason &why) {
+    DWORD n = 0;
+    if (!WriteFile(file.handle, data, static_cast<DWORD>(len), &n, nullptr) || n != len ||
+        !FlushFileBuffers(file.handle)) {
+        return system_fault(why);
+    }
+    return true;
+}
+
+void record_close(record_file &file) { CloseHandle(file.handle); }
+
+
+bool take_name(const char *from, const char *to, bool &exists, reason &why) {
+    exists = false;
+    if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return true;  // never replaces
+    exists = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS;
+    return system_fault(why);
+}
+
+
+}  // namespace veld
