@@ -357,14 +357,16 @@ TEST(Record, LiveViewKeepsAResultToActOn) {
         bool before;
         bool watch;
         const char *outcome;  // null: the row goes
+        bool in_use;
     } ends[] = {
-        {veld::result::configured, false, true, "configured 3/3 in 1.5 s"},
-        {veld::result::failed, false, true, "failed 1/3 in 1.5 s: refused"},
-        {veld::result::skipped, true, true, "skipped 0/3 in 1.5 s: refused"},
-        {veld::result::skipped, false, true, nullptr},
-        {veld::result::passed_over, false, true, nullptr},
-        {veld::result::interrupted, false, true, nullptr},
-        {veld::result::configured, false, false, nullptr},
+        {veld::result::configured, false, true, "configured 3/3 in 1.5 s", false},
+        {veld::result::failed, false, true, "failed 1/3 in 1.5 s: refused", false},
+        {veld::result::skipped, true, true, "skipped 0/3 in 1.5 s: refused", false},
+        {veld::result::skipped, false, true, nullptr, false},
+        {veld::result::passed_over, false, true, nullptr, false},
+        {veld::result::passed_over, false, true, "in use", true},
+        {veld::result::interrupted, false, true, nullptr, false},
+        {veld::result::configured, false, false, nullptr, false},
     };
     for (const auto &end : ends) {
         veld::live_view v{};
@@ -374,6 +376,7 @@ TEST(Record, LiveViewKeepsAResultToActOn) {
         r.slot = "A3";
         r.what = end.what;
         r.before = end.before;
+        r.in_use = end.in_use;
         r.lines = 3;
         r.acknowledged = end.what == veld::result::configured ? 3 : (end.what == veld::result::failed ? 1 : 0);
         r.seconds = 1.5;

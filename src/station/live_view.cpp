@@ -168,7 +168,7 @@ view_row *change_row(live_view &v, std::size_t index) {
 void end_row(live_view &v, std::size_t index, const port_record &r, bool watch) {
     view_row *row = change_row(v, index);
     if (row == nullptr) return;
-    const bool kept = r.what == result::configured || r.what == result::failed || r.before;
+    const bool kept = r.what == result::configured || r.what == result::failed || r.before || r.in_use;
     if (!watch || !kept) {
         v.rows.erase(index);
         return;
@@ -180,8 +180,8 @@ void end_row(live_view &v, std::size_t index, const port_record &r, bool watch) 
     std::snprintf(text, sizeof text, "%s %zu/%zu in %.1f s", result_name(r.what), r.acknowledged, r.lines,
                   r.seconds);
     row->state = row_state::finished;
-    row->outcome = text;
-    if (r.why.text[0] != '\0') row->outcome.append(": ").append(r.why.text);
+    row->outcome = r.in_use ? "in use" : text;
+    if (!r.in_use && r.why.text[0] != '\0') row->outcome.append(": ").append(r.why.text);
 }
 
 void clear_view(live_view &v) {

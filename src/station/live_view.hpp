@@ -47,8 +47,9 @@ void format_view(const std::map<std::size_t, view_row> &rows, const std::string 
 view_row *change_row(live_view &v, std::size_t index);
 
 // A port's row once its record is written. In a watch, a result the
-// operator acts on (configured, failed, configured before) stays in it
-// until the module is pulled; any other row goes.
+// operator acts on (configured, failed, configured before, a port another
+// program holds: "in use") stays in it until the module is pulled; any
+// other row goes.
 void end_row(live_view &v, std::size_t index, const port_record &r, bool watch);
 
 // Clears the view from the screen.

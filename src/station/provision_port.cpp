@@ -194,15 +194,26 @@ bool open_port(station &st, port_work &work) {
         return true;
     }
     r.what = no_module_there(st, work.conversation) ? result::passed_over : failure(st, false);
+    // In a watch, a port another program holds (another station) is not
+    // this station's to fail: passed over until it goes and comes back.
+    r.in_use = st.opts.watch && work.conversation.port.fault == port_fault::in_use;
+    if (r.in_use) r.what = result::passed_over;
     take_reason(r, work.conversation);
     return false;
 }
 
 // The module said nothing to the probe: in a batch a failure, in a watch
-// a port passed over until it goes and comes back.
+// a port passed over until it goes and comes back, unless it is in a
+// fixture's slot, where a module that never answers is a failure to see.
 void no_answer(station &st, port_work &work) {
-    work.record.what = st.opts.watch ? result::passed_over : failure(st, false);
-    take_reason(work.record, work.conversation);
+    port_record &r = work.record;
+    take_reason(r, work.conversation);
+    if (st.opts.watch && st.opts.slots_file != nullptr && !port_interrupted()) {
+        r.what = result::failed;
+        fail(r.why, "no answer within %g s", static_cast<double>(st.opts.boot_wait_ms) / 1000.0);
+    } else {
+        r.what = st.opts.watch ? result::passed_over : failure(st, false);
+    }
 }
 
 // Closes the port and its transcript, and publishes the record. Takes

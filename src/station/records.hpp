@@ -36,6 +36,7 @@ struct port_record {
     bool transcript_lost;
     reason transcript_fault;  // why, when lost
     bool before;              // skipped: configured so by an earlier run
+    bool in_use;              // passed over: another program holds the port
     std::string transcript;   // its file name in the log folder, or empty
     std::string slot;         // where the port is on the fixture, or empty
 };
