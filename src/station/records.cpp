@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "process.hpp"
 #include "recreate.hpp"
+#include "settings.hpp"
 #include "text.hpp"
 #include "timestamp.hpp"
 
@@ -83,9 +83,8 @@ void put_value(std::string &out, report_key key, const char *value) {
 std::string make_run_id() {
     char moment[40];
     format_utc(wall_clock_ms(), moment, sizeof moment);
-    std::random_device entropy;
     char id[96];
-    std::snprintf(id, sizeof id, "%s-%lu-%08x", moment, this_process_id(), static_cast<unsigned>(entropy()));
+    std::snprintf(id, sizeof id, "%s-%lu-%08x", moment, this_process_id(), static_cast<unsigned>(per_run_entropy()));
     return id;
 }
 

@@ -135,6 +135,9 @@ void give_up(station &st, std::size_t index) {
     if (st.opts.watch) {
         r.what = result::passed_over;
         fail(r.why, "not started");
+    } else if (st.no_job) {
+        r.what = result::failed;
+        fail(r.why, "not started: no job could start");
     } else if (port_interrupted() || st.lost == 0) {
         r.what = result::interrupted;
         fail(r.why, "not started");
@@ -216,16 +219,21 @@ void run_station(station &st) {
     const std::size_t jobs = job_count(st.opts);
     std::unique_ptr<job_room[]> rooms(new job_room[jobs]);
     std::vector<std::thread> workers;
+    std::string refusal;
     for (std::size_t i = 0; i < jobs; ++i) {
         try {
             workers.emplace_back(job, std::ref(st), std::ref(rooms[i]));
-        } catch (const std::system_error &) {
+        } catch (const std::system_error &error) {
+            refusal = error.code().message();
             break;  // the jobs that started take every port
         }
     }
     if (workers.empty()) {
-        std::fprintf(stderr, "%s: cannot start a job: %s\n", st.opts.program, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot start a job: %s\n", st.opts.program, refusal.c_str());
+        std::lock_guard<std::mutex> hold(st.lock);
         st.no_job = true;
+        for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
+        write_summary(stderr, st.counts);
         return;
     }
     bool stop_painting = false;

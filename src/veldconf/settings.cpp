@@ -18,8 +18,10 @@ tool_settings initial_settings() {
     return s;
 }
 
-// A different number on every run. The random device may be missing (it
-// throws then): the clock and where the stack landed still differ per run.
+}  // namespace
+
+// The random device may be missing (it throws then): the clock and where
+// the stack landed still differ per run.
 std::uint32_t per_run_entropy() {
     try {
         std::random_device source;
@@ -31,6 +33,8 @@ std::uint32_t per_run_entropy() {
                static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&here) >> 4);
     }
 }
+
+namespace {
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 

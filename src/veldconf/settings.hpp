@@ -52,6 +52,10 @@ bool check_needed_settings(const tool_settings &s, veld::reason &why);
 // A port drawn as a run that names none draws it.
 std::uint16_t draw_port();
 
+// A different number on every run, even where the system's random device
+// is missing.
+std::uint32_t per_run_entropy();
+
 // A port of the dynamic range 49152-65535 drawn from entropy, for a run
 // that names none.
 std::uint16_t dynamic_port(std::uint32_t entropy);
