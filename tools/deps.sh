@@ -36,6 +36,7 @@ want bash-completion /usr/share/bash-completion/bash_completion
 # hard links or fallocate (they run as root, and skip elsewhere).
 want exfatprogs mkfs.exfat
 want exfat-fuse mount.exfat-fuse
+want strace strace
 if [ "${1:-}" = --ci ]; then
     want clang clang++
     fuzzer_runtime || needed+=(libclang-rt-14-dev)

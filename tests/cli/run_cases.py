@@ -36,6 +36,10 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        bytes free; skipped, saying why, where none can be
                        mounted
   holds: FOLDER NAMES  FOLDER holds these entries after the run, no more
+  syscalls: yes        the tool runs under strace: each result line must be
+                       written after its port's report object was written
+                       and that file synced (skipped, saying why, without
+                       strace)
   report-objects: PATH N  PATH holds N lines, each a whole JSON object
   file: NAME=TEXT      {files}/NAME holds TEXT (with its escapes)
   modem-manager: yes   the process table {proc} (VELDCONF_PROC; empty otherwise)
@@ -199,7 +203,7 @@ def parse(path):
                 block.setdefault(key, []).append(value)
             elif key in ("screen", "screen-gone"):
                 block.setdefault("screens", []).append((key == "screen", value))
-            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "exfat", "usb",
+            elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "exfat", "syscalls", "usb",
                          "modem-manager", "terminal", "screen-end~",
                          "report-objects", "not-on-windows",
                          "stdin-veldconf",
@@ -524,6 +528,35 @@ def tmpfs_mountable():
         return mounted
 
 
+SYSCALL = re.compile(r'^\d+\s+(write|fsync|fdatasync)\((\d+)(?:, "((?:[^"\\]|\\.)*)")?')
+
+
+def check_sync_order(trace):
+    """From strace's record of the run: each result line (a write on
+    standard output) comes after the write of its port's report object and
+    a sync of that file; the problems found."""
+    problems, objects, synced = [], {}, set()
+    with open(trace, errors="replace") as f:
+        for line in f:
+            call = SYSCALL.match(line)
+            if not call:
+                continue
+            name, fd, text = call.group(1), int(call.group(2)), call.group(3) or ""
+            device = re.search(r'\\"device\\": \\"([^\\]*)\\"', text)
+            if name != "write":
+                synced |= {d for d, at in objects.items() if at == fd}
+            elif text.startswith('{\\"object\\"') and device:
+                objects[device.group(1)] = fd
+                synced.discard(device.group(1))
+            elif fd == 1 and "\\t" in text:
+                port = text.split("\\t")[0]
+                if port not in objects:
+                    problems.append(f"the line of {port} was written before its report object")
+                elif port not in synced:
+                    problems.append(f"the line of {port} was written before its report object was synced")
+    return problems
+
+
 EXFAT_TOOLS = ("mkfs.exfat", "mount.exfat-fuse", "losetup")
 
 
@@ -590,6 +623,7 @@ def run_case(case, command, prog, defines, options):
     with tempfile.TemporaryDirectory() as work:
         defines["log"] = os.path.join(work, "log")
         defines["report"] = os.path.join(work, "report.jsonl")
+        defines["trace"] = os.path.join(work, "trace")
         defines["sysfs"] = os.path.join(work, "sys")
         for folder in ("locks", "logdir", "watch", "small", "proc", "files"):
             defines[folder] = os.path.join(work, folder)
@@ -675,6 +709,8 @@ def run_in(case, command, prog, defines, options, stdin, work):
         want = sorted(decode(expand("".join(case["results"]), defines)).decode("latin-1").splitlines())
         if result_lines(out) != want:
             problems.append(f"result lines\n  got  {result_lines(out)}\n  want {want}")
+    if "syscalls" in case:
+        problems += check_sync_order(defines["trace"])
     for holds in case.get("holds", []):
         folder, *names = expand(holds, defines).split()
         if sorted(os.listdir(folder)) != sorted(names):
@@ -753,6 +789,11 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
         argv, executable = [prog.encode()] + args, command[0]
     else:
         argv, executable = [c.encode() for c in command] + args, None
+    if "syscalls" in case:
+        argv = [b"strace", b"-f", b"-qq", b"-o", defines["trace"].encode(), b"-s", b"200",
+                b"-e", b"trace=write,fsync,fdatasync", b"--", (executable or argv[0]).encode()
+                if isinstance(executable or argv[0], str) else (executable or argv[0])] + argv[1:]
+        executable = None
     sink = open(case["stdout-to"], "wb") if "stdout-to" in case else None
     err_sink = None
     closed = case.get("closed", "")
@@ -939,6 +980,10 @@ def main():
                 continue
             if "tmpfs" in case and not tmpfs_mountable():
                 print(f"SKIPPED: {path}:{case['line']}: {case['name']} (no tmpfs can be mounted here)")
+                skipped += 1
+                continue
+            if "syscalls" in case and shutil.which("strace") is None:
+                print(f"SKIPPED: {path}:{case['line']}: {case['name']} (strace missing: tools/deps.sh installs it)")
                 skipped += 1
                 continue
             if "exfat" in case and exfat_missing():
