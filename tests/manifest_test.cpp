@@ -220,6 +220,15 @@ TEST(Resume, TheSameConfigurationOnly) {
     other_uri.uri = "coap://i";
     EXPECT_FALSE(veld::configured_before(state, module, other_uri, true, why));
     EXPECT_FALSE(veld::configured_before(state, "490154203237511;001010123457", same, true, why));
+    // What a --resume watch configured in this run counts as configured
+    // before when the module is plugged again; a drawn port aside.
+    veld::client_config drawn = other_uri;
+    drawn.port = 41000;
+    veld::note_configured(state, "490154203237511;001010123457", drawn, "T1", "/dev/ttyUSB1");
+    drawn.port = 42000;
+    EXPECT_TRUE(veld::configured_before(state, "490154203237511;001010123457", drawn, false, why));
+    EXPECT_STREQ(why.text, "configured at T1 on /dev/ttyUSB1");
+    EXPECT_FALSE(veld::configured_before(state, "490154203237511;001010123457", drawn, true, why));
 }
 
 }  // namespace
