@@ -313,31 +313,40 @@ struct view_case {
 
 const view_case view_cases[] = {
     {1, {"A1", "/dev/ttyUSB3", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 80, 24,
-     "A1  /dev/ttyUSB3  490154203237518  [#############.......] 2/3  12 s\nmodules done 1, running 2, failed 0"},
+     "A1  /dev/ttyUSB3  490154203237518  [#############.......] 2/3  12 s\nmodules done 1, running 2, waiting 1, failed 0"},
     {1, {"", "/dev/ttyUSB0", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 24,
-     "/dev/ttyUSB0  -                probing  12 s\nmodules done 1, running 2, failed 0"},
+     "/dev/ttyUSB0  -                probing  12 s\nmodules done 1, running 2, waiting 1, failed 0"},
     {1, {"", "COM12", "", veld::row_state::waiting, 0, 0, 11500, ""}, 80, 24,
-     "COM12  -                waiting for an answer  0 s\nmodules done 1, running 2, failed 0"},
+     "COM12  -                waiting for an answer  0 s\nmodules done 1, running 2, waiting 1, failed 0"},
     {1, {"B2", "COM12", "490154203237518", veld::row_state::finished, 0, 0, 0, "failed 1/3 in 2.0 s: \x1b[2J"}, 80,
-     24, "B2  COM12  490154203237518  failed 1/3 in 2.0 s: \\x1B[2J\nmodules done 1, running 2, failed 0"},
+     24, "B2  COM12  490154203237518  failed 1/3 in 2.0 s: \\x1B[2J\nmodules done 1, running 2, waiting 1, failed 0"},
     // A long path keeps its end, which tells the ports apart.
     {1, {"1-1.3:1.2", "/dev/serial/by-id/usb-Maker_Modem_0123456789-if02-port0", "", veld::row_state::probing, 0, 0,
          0, ""},
      80, 24, "1-1.3:1.2  ...r_Modem_0123456789-if02-port0  -                probing  12 s\n"
-             "modules done 1, running 2, failed 0"},
+             "modules done 1, running 2, waiting 1, failed 0"},
     // As on every line of the terminal, a byte above 0x7E is escaped.
     {1, {"Zürich", "COM3", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 24,
-     "Z\\xC3\\xBCrich  COM3  -                probing  12 s\nmodules done 1, running 2, failed 0"},
-    // Nothing reaches the last column: a full row would wrap on some terminals.
+     "Z\\xC3\\xBCrich  COM3  -                probing  12 s\nmodules done 1, running 2, waiting 1, failed 0"},
+    // Nothing reaches the last column: a full row would wrap on some
+    // terminals. Where the terminal is narrow the bar gives way first, then
+    // the device's start and the IMEI; the progress and the result stay.
     {1, {"", "A1", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 30, 24,
-     "A1  490154203237518  [#######\nmodules done 1, running 2, fa"},
+     "A1  [########.....] 2/3  12 s\nmodules done 1, running 2, wa"},
+    {1, {"", "/tmp/demo/w/port1", "490154203237518", veld::row_state::sending, 2, 3, 0, ""}, 40, 24,
+     ".../w/port1  490154203237518  2/3  12 s\nmodules done 1, running 2, waiting 1, f"},
+    {1, {"A4", "/tmp/demo/w/port1", "490154203237518", veld::row_state::finished, 0, 0, 0,
+         "failed 37/64 in 2.2 s: the module refused line 38 of 64: ERROR"}, 40, 24,
+     "A4  ...port1  failed 37/64 in 2.2 s: th\nmodules done 1, running 2, waiting 1, f"},
+    {3, {"", "/tmp/demo/w/port1", "490154203237518", veld::row_state::finished, 0, 0, 0, "configured 3/3 in 1.0 s"},
+     12, 4, "...1  confi\nand 2 more \nmodules don"},
     {5, {"", "A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 6,
      "A1  -                probing  12 s\nA1  -                probing  12 s\n"
-     "A1  -                probing  12 s\nand 2 more ports\nmodules done 1, running 2, failed 0"},
+     "A1  -                probing  12 s\nand 2 more ports\nmodules done 1, running 2, waiting 1, failed 0"},
     {4, {"", "A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 6,
      "A1  -                probing  12 s\nA1  -                probing  12 s\n"
-     "A1  -                probing  12 s\nA1  -                probing  12 s\nmodules done 1, running 2, failed 0"},
-    {3, {"", "A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 2, "modules done 1, running 2, failed 0"},
+     "A1  -                probing  12 s\nA1  -                probing  12 s\nmodules done 1, running 2, waiting 1, failed 0"},
+    {3, {"", "A1", "", veld::row_state::probing, 0, 0, 0, ""}, 80, 2, "modules done 1, running 2, waiting 1, failed 0"},
 };
 
 TEST(Record, LiveViewText) {
@@ -345,7 +354,7 @@ TEST(Record, LiveViewText) {
         std::map<std::size_t, veld::view_row> rows;
         for (std::size_t i = 0; i < c.rows; ++i) rows[i] = c.row;
         std::string text;
-        veld::format_view(rows, "modules done 1, running 2, failed 0", 12345, c.width, c.height, text);
+        veld::format_view(rows, "modules done 1, running 2, waiting 1, failed 0", 12345, c.width, c.height, text);
         EXPECT_EQ(text, c.text) << c.row.device;
     }
 }

@@ -15,6 +15,7 @@
 #include "settings.hpp"
 #include "plan.hpp"
 #include "station.hpp"
+#include "terminal.hpp"
 #include "watch.hpp"
 
 namespace {
@@ -325,11 +326,15 @@ int main(int argc, char *argv[]) {
     }
     veld::station st{};
     st.opts = o;
-    st.view.on = !o.quiet && veld::is_terminal(stderr);
-    st.view.shares_stdout = veld::same_terminal(stdout, stderr);
+    st.view.on = !o.quiet && veld::is_terminal(stderr) && veld::terminal_moves_cursor();
+    st.out.view_on = st.view.on;
+    st.out.shares_stdout = veld::same_terminal(stdout, stderr);
     if ((status = check_records(line, &st)) >= 0) return status;
     veld::port_catch_interrupts();
-    veld::run_station(st);
+    const bool written = veld::run_station(st);
     if (st.reporting) veld::record_close(st.report);
-    return veld::station_status(st);
+    status = veld::station_status(st);
+    // The terminal still holds a piece: the streams cannot be flushed.
+    if (!written) std::_Exit(status);
+    return status;
 }

@@ -1,7 +1,7 @@
 // The live view: the last lines of the terminal (standard error), a row
-// per port in conversation and the counts below. It owns those lines:
-// whatever else goes to that terminal clears them first and draws them
-// again after, and they are drawn at most ten times a second.
+// per port in conversation and the counts below, made into frames at most
+// ten times a second; the writer (writer.hpp) draws them, and clears them
+// before whatever else goes to that terminal.
 #pragma once
 
 #include <cstddef>
@@ -26,12 +26,10 @@ struct view_row {
 };
 
 struct live_view {
-    bool on;            // standard error is a terminal, and not --quiet
-    bool shares_stdout;  // standard output is that same terminal
+    bool on;  // standard error is a terminal that moves its cursor, and not --quiet
     std::map<std::size_t, view_row> rows;  // by the port's index
-    std::size_t lines_shown;  // of the view, on the screen now
-    long long drawn_ms;       // steady clock
-    bool changed;             // since it was drawn
+    long long drawn_ms;  // steady clock
+    bool changed;        // since it was drawn
 };
 
 constexpr long view_interval_ms = 100;
@@ -52,11 +50,9 @@ view_row *change_row(live_view &v, std::size_t index);
 // other row goes.
 void end_row(live_view &v, std::size_t index, const port_record &r, bool watch);
 
-// Clears the view from the screen.
-void clear_view(live_view &v);
-
-// Draws the view again where it was, with the counts line below.
-void draw_view(live_view &v, const std::string &counts, long long now_ms);
+// The view's next frame, within the terminal's size, with the counts line
+// below; the view is drawn as of now_ms.
+std::string next_frame(live_view &v, const std::string &counts, long long now_ms);
 
 // Whether it is time to draw: changed, and the last drawing long enough
 // ago, or a second past (the rows' seconds).

@@ -216,9 +216,9 @@ void no_answer(station &st, port_work &work) {
     }
 }
 
-// Closes the port and its transcript, and publishes the record. Takes
-// st.lock unless held says it is held.
-void finish(station &st, std::size_t index, port_work &work, bool held) {
+// Closes the port and its transcript, and publishes the record; the
+// port's row then shows how it ended. Called without st.lock.
+void finish(station &st, std::size_t index, port_work &work) {
     port_record &r = work.record;
     session_close(work.conversation);
     r.seconds = static_cast<double>(steady_clock_ms() - work.opened_ms) / 1000.0;
@@ -235,10 +235,9 @@ void finish(station &st, std::size_t index, port_work &work, bool held) {
         }
         if (!kept || r.transcript_lost) std::remove(work.partial.c_str());  // nothing half-written is left
     }
-    std::unique_lock<std::mutex> hold(st.lock, std::defer_lock);
-    if (!held) hold.lock();
-    end_row(st.view, index, r, st.opts.watch);
     publish(st, r);
+    std::lock_guard<std::mutex> hold(st.lock);
+    end_row(st.view, index, r, st.opts.watch);
 }
 
 // A new port's work: its record begun; null when its slot keeps it out.
@@ -252,8 +251,10 @@ std::shared_ptr<port_work> begin_port(station &st, std::size_t index, const std:
     if (st.opts.slots_file == nullptr || listed) return work;
     r.what = result::passed_over;  // a batch's ports were checked before
     fail(r.why, "not in a slot of %s", st.opts.slots_file);
-    std::lock_guard<std::mutex> hold(st.lock);
-    schedule_done(st.ports, index, false);
+    {
+        std::lock_guard<std::mutex> hold(st.lock);
+        schedule_done(st.ports, index, false);
+    }
     publish(st, r);
     return nullptr;
 }
@@ -272,7 +273,7 @@ std::shared_ptr<port_work> take_port(station &st, std::size_t index, const std::
     std::shared_ptr<port_work> work = begin_port(st, index, device);
     if (work == nullptr) return nullptr;
     if (!open_port(st, *work)) {
-        finish(st, index, *work, false);
+        finish(st, index, *work);
         std::lock_guard<std::mutex> hold(st.lock);
         schedule_done(st.ports, index, false);
         return nullptr;
@@ -304,15 +305,20 @@ void provision_port(station &st, job_room &room, std::size_t index, const std::s
         take_reason(work->record, work->conversation);
     }
     port_record &r = work->record;
-    finish(st, index, *work, false);
+    finish(st, index, *work);
     std::lock_guard<std::mutex> hold(st.lock);
     schedule_done(st.ports, index, r.what == result::configured || r.what == result::skipped);
 }
 
 void close_parked(station &st, std::size_t index) {
-    const std::shared_ptr<port_work> work = st.ports.ports[index].work;
+    std::shared_ptr<port_work> work;
+    bool gone = false;
+    {
+        std::lock_guard<std::mutex> hold(st.lock);
+        work = st.ports.ports[index].work;
+        gone = !st.ports.ports[index].present;
+    }
     if (work == nullptr) return;
-    const bool gone = !st.ports.ports[index].present;
     port_record &r = work->record;
     if (gone || st.opts.watch) {
         r.what = result::passed_over;
@@ -322,7 +328,8 @@ void close_parked(station &st, std::size_t index) {
         fail(r.why, port_interrupted() ? "interrupted while waiting for an answer from %s" : "no answer from %s",
              r.device.c_str());
     }
-    finish(st, index, *work, true);
+    finish(st, index, *work);
+    std::lock_guard<std::mutex> hold(st.lock);
     schedule_done(st.ports, index, false);
 }
 

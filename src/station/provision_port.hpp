@@ -33,7 +33,7 @@ constexpr long reprobe_ms = 2000;
 void provision_port(station &st, job_room &room, std::size_t index, const std::string &device);
 
 // Closes a parked port without a job (it went, or the station halted) and
-// publishes its record. Called with st.lock held.
+// publishes its record. Called without st.lock.
 void close_parked(station &st, std::size_t index);
 
 }  // namespace veld

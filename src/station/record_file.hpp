@@ -1,7 +1,8 @@
 // A file the station's record goes to, written so that what is written
 // stays: opened for appending (two stations appending to one file never
-// interleave), each piece in one write that reaches the disk before the
-// call returns (fsync; FlushFileBuffers on Windows), every failure said.
+// interleave), each piece in one write, made to reach the disk (fsync;
+// FlushFileBuffers on Windows) before anything says it was written, every
+// failure said.
 // Also the transcripts' files: a working name no other process takes, and
 // a final name taken without replacing a file another made meanwhile.
 #pragma once
@@ -23,9 +24,14 @@ struct record_file {
 // end (a crash mid-line) gets one first, so that what follows starts a line.
 bool record_open(record_file &file, const char *path, reason &why);
 
-// data in one write, on the disk when it returns; false with the system's
-// reason.
+// data in one write at the end, under an exclusive lock of the file (two
+// stations may append to one); a write cut short is taken back, so that
+// the file holds whole objects only. false with the system's reason.
 bool record_append(record_file &file, const char *data, std::size_t len, reason &why);
+
+// What was appended, on the disk when it returns; false with the system's
+// reason.
+bool record_sync(record_file &file, reason &why);
 
 void record_close(record_file &file);
 

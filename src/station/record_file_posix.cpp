@@ -50,8 +50,6 @@ bool append_locked(int fd, const char *data, std::size_t len, reason &why) {
         take_back(fd, end, n);
         return fail(why, "%s", std::strerror(error));
     }
-    // A pipe or a device has nothing to sync.
-    if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) return fail(why, "%s", std::strerror(errno));
     return true;
 }
 
@@ -64,6 +62,12 @@ bool record_append(record_file &file, const char *data, std::size_t len, reason 
     const bool appended = append_locked(file.fd, data, len, why);
     if (locked) flock(file.fd, LOCK_UN);
     return appended;
+}
+
+bool record_sync(record_file &file, reason &why) {
+    // A pipe or a device has nothing to sync.
+    if (fsync(file.fd) != 0 && errno != EINVAL && errno != EROFS) return fail(why, "%s", std::strerror(errno));
+    return true;
 }
 
 void record_close(record_file &file) { close(file.fd); }

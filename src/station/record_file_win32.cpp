@@ -42,12 +42,11 @@ bool record_open(record_file &file, const char *path, reason &why) {
 
 bool record_append(record_file &file, const char *data, std::size_t len, reason &why) {
     DWORD n = 0;
-    if (!WriteFile(file.handle, data, static_cast<DWORD>(len), &n, nullptr) || n != len ||
-        !FlushFileBuffers(file.handle)) {
-        return system_fault(why);
-    }
+    if (!WriteFile(file.handle, data, static_cast<DWORD>(len), &n, nullptr) || n != len) return system_fault(why);
     return true;
 }
+
+bool record_sync(record_file &file, reason &why) { return FlushFileBuffers(file.handle) || system_fault(why); }
 
 void record_close(record_file &file) { CloseHandle(file.handle); }
 

@@ -155,7 +155,7 @@ void count_result(tally &t, const port_record &r) {
     if (std::size_t *now = counter(t, r.what, r.before)) ++*now;
 }
 
-void write_summary(std::FILE *out, const tally &t) {
+void format_summary(const tally &t, std::string &out) {
     std::vector<const counted_module *> in_order;
     for (const auto &m : t.modules) in_order.push_back(&m.second);
     std::sort(in_order.begin(), in_order.end(),
@@ -165,17 +165,18 @@ void write_summary(std::FILE *out, const tally &t) {
         if (m->what == result::failed) note(failures, *m, true);
         if (m->what == result::interrupted) note(interruptions, *m, false);
     }
-    std::fprintf(out, "configured %zu of %zu modules", t.configured, t.configured + t.failed + t.interrupted);
-    if (t.before > 0) std::fprintf(out, "; %zu configured before", t.before);
+    out += "configured " + std::to_string(t.configured) + " of " +
+           std::to_string(t.configured + t.failed + t.interrupted) + " modules";
+    if (t.before > 0) out += "; " + std::to_string(t.before) + " configured before";
     if (t.failed > 0) {
-        std::fputs("; failed: ", out);
-        write_field(out, failures.data(), failures.size());
+        out += "; failed: ";
+        write_field(string_sink(out), failures.data(), failures.size());
     }
     if (t.interrupted > 0) {
-        std::fputs("; interrupted: ", out);
-        write_field(out, interruptions.data(), interruptions.size());
+        out += "; interrupted: ";
+        write_field(string_sink(out), interruptions.data(), interruptions.size());
     }
-    std::fputc('\n', out);
+    out += '\n';
 }
 
 }  // namespace veld

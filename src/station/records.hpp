@@ -103,6 +103,6 @@ void count_result(tally &t, const port_record &r);
 // interrupted: ..." and a line end,
 // M the modules configured, failed or interrupted, what the modules said
 // escaped.
-void write_summary(std::FILE *out, const tally &t);
+void format_summary(const tally &t, std::string &out);
 
 }  // namespace veld

@@ -16,23 +16,24 @@ namespace {
 
 constexpr long watch_interval_ms = 250;
 constexpr long job_wait_ms = 100;  // a job looks at Ctrl-C this often while it waits
+// After Ctrl-C, SIGTERM or SIGHUP, how long the terminal is given to take
+// what is left, so that the run ends within a second of the signal.
+constexpr long last_words_ms = 300;
 
 std::string counts_line(const station &st) {
-    char text[128];
-    std::snprintf(text, sizeof text, "modules done %zu, running %zu, failed %zu", st.counts.modules.size(), st.ports.running,
-                  st.counts.failed);
+    std::size_t waiting = 0;
+    for (const port_entry &p : st.ports.ports) waiting += p.state == port_state::parked;
+    char text[160];
+    std::snprintf(text, sizeof text, "modules done %zu, running %zu, waiting %zu, failed %zu",
+                  st.counts.modules.size(), st.ports.running, waiting, st.counts.failed);
     return text;
 }
 
+// Hands the writer the view's next frame where its rate allows; else the
+// painter does, soon. Called with st.lock held.
 void draw_if_due(station &st) {
     const long long now = steady_clock_ms();
-    if (view_due(st.view, now)) draw_view(st.view, counts_line(st), now);
-}
-
-// Draws the view now where its rate allows, else soon, by the painter.
-void show_view(station &st) {
-    st.view.changed = true;
-    draw_if_due(st);
+    if (view_due(st.view, now)) write_frame(st.out, next_frame(st.view, counts_line(st), now));
 }
 
 // Draws the view while the station runs, as its rows change and its
@@ -61,7 +62,7 @@ void forget_pulled(station &st) {
 
 // Ctrl-C, or a record that cannot be written: no port is opened any more.
 void halt_if_asked(station &st) {
-    if (port_interrupted() || st.lost > 0) schedule_halt(st.ports);
+    if (port_interrupted() || st.lost > 0 || writer_lost(st.out) > 0) schedule_halt(st.ports);
 }
 
 // One job: takes queued ports until there will be none.
@@ -84,17 +85,26 @@ void job(station &st, job_room &room) {
     }
 }
 
+// The parked ports to close now, closed without st.lock (their records
+// reach the disk); taken with it.
+void close_due(station &st, std::unique_lock<std::mutex> &hold) {
+    const std::vector<std::size_t> closing = schedule_parked_to_close(st.ports);
+    hold.unlock();
+    for (std::size_t index : closing) close_parked(st, index);
+    hold.lock();
+}
+
 // Notices ports that appear and go, until Ctrl-C or a record lost.
 void watch(station &st) {
     for (;;) {
         const std::vector<listed_port> listed = list_ports(st.opts.patterns);
         {
-            std::lock_guard<std::mutex> hold(st.lock);
+            std::unique_lock<std::mutex> hold(st.lock);
             halt_if_asked(st);
             if (st.ports.halted) break;
             schedule_listing(st.ports, listed);
             forget_pulled(st);
-            for (std::size_t index : schedule_parked_to_close(st.ports)) close_parked(st, index);
+            close_due(st, hold);
         }
         st.work.notify_all();
         std::this_thread::sleep_for(std::chrono::milliseconds(watch_interval_ms));
@@ -108,29 +118,28 @@ std::size_t job_count(const station_options &o) {
     return jobs > max_jobs ? max_jobs : jobs;
 }
 
-// "WHAT lost DEVICE (RESULT): WHY" on standard error; the station halts.
-void lost(station &st, const char *what, const port_record &r, const char *why) {
-    std::string text = what;
-    text += " lost ";
+// "DEVICE (RESULT)", as a lost record names its port.
+std::string owner_of(const port_record &r) {
+    std::string text;
     write_field(string_sink(text), r.device.data(), r.device.size());
-    text.append(" (").append(result_name(r.what)).append("): ").append(why).append("\n");
-    say(st, text.data(), text.size());
+    return text.append(" (").append(result_name(r.what)).append(")");
+}
+
+// "WHAT lost DEVICE (RESULT): WHY" on standard error; the station halts.
+// Called with st.lock held.
+void lost(station &st, const char *what, const port_record &r, const char *why) {
+    write_message(st.out, std::string(what) + " lost " + owner_of(r) + ": " + why + "\n");
     ++st.lost;
     schedule_halt(st.ports);
 }
 
-bool write_stdout(const std::string &text) {
-    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
-    if (!written) std::clearerr(stdout);  // the next line is tried on its own
-    return written;
-}
-
 // A port that no job took, given up: interrupted (Ctrl-C, SIGTERM, a
-// hang-up), or not opened because the record cannot be written. In a
-// watch, Ctrl-C is how the station stops: the port is passed over.
-void give_up(station &st, std::size_t index) {
+// hang-up), or not opened because no job could start or the record cannot
+// be written. In a watch, Ctrl-C is how the station stops: the port is
+// passed over.
+void give_up(station &st, const std::string &device) {
     port_record r{};
-    r.device = st.ports.ports[index].path;
+    r.device = device;
     r.started_ms = wall_clock_ms();
     if (st.opts.watch) {
         r.what = result::passed_over;
@@ -138,7 +147,7 @@ void give_up(station &st, std::size_t index) {
     } else if (st.no_job) {
         r.what = result::failed;
         fail(r.why, "not started: no job could start");
-    } else if (port_interrupted() || st.lost == 0) {
+    } else if (port_interrupted() || (st.lost == 0 && writer_lost(st.out) == 0)) {
         r.what = result::interrupted;
         fail(r.why, "not started");
     } else {
@@ -148,77 +157,58 @@ void give_up(station &st, std::size_t index) {
     publish(st, r);
 }
 
+// The ports no job took, each given up with its record.
+void give_up_the_rest(station &st) {
+    std::vector<std::string> devices;
+    {
+        std::lock_guard<std::mutex> hold(st.lock);
+        for (std::size_t index : schedule_given_up(st.ports)) devices.push_back(st.ports.ports[index].path);
+    }
+    for (const std::string &device : devices) give_up(st, device);
+}
+
 // The manifest's rows no module took, so that a module missing from the
 // bench is seen.
 void say_unmatched(station &st) {
     const std::vector<manifest_row> &rows = st.opts.rows.rows;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (st.matched[i]) continue;
-        std::fprintf(stderr, "%s: no module took the manifest's line %ld (%s)\n", st.opts.program, rows[i].line,
-                     rows[i].imei.c_str());
+        write_message(st.out, std::string(st.opts.program) + ": no module took the manifest's line " +
+                                  std::to_string(rows[i].line) + " (" + rows[i].imei + ")\n");
     }
 }
 
 void put_verbose(void *context, const char *text, std::size_t len) {
-    station &st = *static_cast<station *>(context);
-    std::lock_guard<std::mutex> hold(st.lock);
-    say(st, text, len);
+    write_verbose(static_cast<station *>(context)->out, std::string(text, len));
 }
 
-}  // namespace
-
-void say(station &st, const char *text, std::size_t len) {
-    clear_view(st.view);
-    std::fwrite(text, 1, len, stderr);
-    show_view(st);
+// The object on the disk, numbered in the report (number); false with
+// why. Only the write holds the report's own lock: the sync that makes it
+// last holds none, so a slow disk holds up no other port.
+bool report_object(station &st, const port_record &r, std::size_t &number, reason &why) {
+    std::string object;
+    {
+        std::lock_guard<std::mutex> hold(st.report_lock);
+        number = ++st.objects;
+        format_report_object(r, st.opts.run, number, object);
+        if (!record_append(st.report, object.data(), object.size(), why)) return false;
+    }
+    return record_sync(st.report, why);
 }
 
-text_sink verbose_sink(station &st) { return {put_verbose, &st}; }
-
-void publish(station &st, const port_record &r) {
-    if (r.what == result::passed_over) {
-        if (!st.opts.verbose) return;
-        std::string text = st.opts.program;
-        text += ": passed over " + r.device + ": ";
-        write_field(string_sink(text), r.why.text, std::strlen(r.why.text));
-        text += '\n';
-        say(st, text.data(), text.size());
-        return;
+// A result line handed to the writer in the order of its object in the
+// report, whichever port's sync ended first. Called with st.lock held.
+void write_in_order(station &st, std::size_t number, held_line line) {
+    st.held.emplace(number, std::move(line));
+    for (auto next = st.held.begin(); next != st.held.end() && next->first == st.lines_written + 1;
+         next = st.held.erase(next)) {
+        write_line(st.out, std::move(next->second.text), std::move(next->second.owner), next->second.kept);
+        ++st.lines_written;
     }
-    if (st.view.shares_stdout) clear_view(st.view);
-    // The object is on the disk before the line says the port is done.
-    reason why;
-    bool kept = false;  // in the report
-    if (st.reporting) {
-        std::string object;
-        format_report_object(r, st.opts.run, ++st.objects, object);
-        kept = record_append(st.report, object.data(), object.size(), why);
-        if (!kept) lost(st, "the report", r, why.text);
-    }
-    std::string line;
-    format_result_line(r, line);
-    // Once the terminal has hung up, its lines are gone with it; the
-    // report, where there is one, is the record.
-    if (!write_stdout(line) && !(kept && port_hung_up())) {
-        lost(st, "standard output", r, std::strerror(errno != 0 ? errno : EIO));
-    }
-    if (r.transcript_lost) lost(st, "the transcript", r, r.transcript_fault.text);
-    count_result(st.counts, r);
-    if (st.opts.resume && r.what == result::configured) {
-        char started[40];
-        format_utc(r.started_ms, started, sizeof started);
-        note_configured(st.opts.done, module_key(r.id.imei, r.id.imsi), *r.config, started, r.device);
-    }
-    show_view(st);
 }
 
-void run_station(station &st) {
-    st.matched.assign(st.opts.rows.rows.size(), false);
-    if (st.opts.watch) schedule_watch(st.ports);
-    else schedule_batch(st.ports, st.opts.devices, st.opts.device_count);
-    const std::size_t jobs = job_count(st.opts);
-    std::unique_ptr<job_room[]> rooms(new job_room[jobs]);
-    std::vector<std::thread> workers;
+// The jobs, started; their number (0: none could start, said).
+std::size_t start_jobs(station &st, std::vector<std::thread> &workers, job_room rooms[], std::size_t jobs) {
     std::string refusal;
     for (std::size_t i = 0; i < jobs; ++i) {
         try {
@@ -229,41 +219,90 @@ void run_station(station &st) {
         }
     }
     if (workers.empty()) {
-        std::fprintf(stderr, "%s: cannot start a job: %s\n", st.opts.program, refusal.c_str());
-        std::lock_guard<std::mutex> hold(st.lock);
+        write_message(st.out, std::string(st.opts.program) + ": cannot start a job: " + refusal + "\n");
         st.no_job = true;
-        for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
-        write_summary(stderr, st.counts);
+    }
+    return workers.size();
+}
+
+}  // namespace
+
+text_sink verbose_sink(station &st) { return {put_verbose, &st}; }
+
+void publish(station &st, const port_record &r) {
+    if (r.what == result::passed_over) {
+        if (!st.opts.verbose) return;
+        std::string text = st.opts.program;
+        text += ": passed over " + r.device + ": ";
+        write_field(string_sink(text), r.why.text, std::strlen(r.why.text));
+        write_verbose(st.out, text + "\n");
         return;
     }
+    // The object is on the disk before the line says the port is done.
+    reason why;
+    std::size_t number = 0;
+    const bool kept = st.reporting && report_object(st, r, number, why);
+    std::string line;
+    format_result_line(r, line);
+    std::lock_guard<std::mutex> hold(st.lock);
+    if (st.reporting && !kept) lost(st, "the report", r, why.text);
+    if (st.reporting) write_in_order(st, number, {line, owner_of(r), kept});
+    else write_line(st.out, line, owner_of(r), false);
+    if (r.transcript_lost) lost(st, "the transcript", r, r.transcript_fault.text);
+    count_result(st.counts, r);
+    if (st.opts.resume && r.what == result::configured) {
+        char started[40];
+        format_utc(r.started_ms, started, sizeof started);
+        note_configured(st.opts.done, module_key(r.id.imei, r.id.imsi), *r.config, started, r.device);
+    }
+    st.view.changed = true;
+    draw_if_due(st);
+}
+
+bool run_station(station &st) {
+    st.matched.assign(st.opts.rows.rows.size(), false);
+    st.out.program = st.opts.program;
+    writer_start(st.out);
+    if (st.opts.watch) schedule_watch(st.ports);
+    else schedule_batch(st.ports, st.opts.devices, st.opts.device_count);
+    const std::size_t jobs = job_count(st.opts);
+    std::unique_ptr<job_room[]> rooms(new job_room[jobs]);
+    std::vector<std::thread> workers;
     bool stop_painting = false;
     std::thread painter;
-    try {
-        if (st.view.on) painter = std::thread(paint, std::ref(st), std::cref(stop_painting));
-    } catch (const std::system_error &) {
-        // the view is then drawn as results come
+    if (start_jobs(st, workers, rooms.get(), jobs) > 0) {
+        try {
+            if (st.out.view_on) painter = std::thread(paint, std::ref(st), std::cref(stop_painting));
+        } catch (const std::system_error &) {
+            // the view is then drawn as results come
+        }
+        if (st.opts.watch) watch(st);
+        st.work.notify_all();
+        for (std::thread &worker : workers) worker.join();
     }
-    if (st.opts.watch) watch(st);
-    st.work.notify_all();
-    for (std::thread &worker : workers) worker.join();
     if (painter.joinable()) {
         std::unique_lock<std::mutex> hold(st.lock);
         stop_painting = true;
         hold.unlock();
         painter.join();
     }
-    std::lock_guard<std::mutex> hold(st.lock);
-    halt_if_asked(st);
-    for (std::size_t index : schedule_parked_to_close(st.ports)) close_parked(st, index);
-    for (std::size_t index : schedule_given_up(st.ports)) give_up(st, index);
-    clear_view(st.view);
+    {
+        std::unique_lock<std::mutex> hold(st.lock);
+        halt_if_asked(st);
+        close_due(st, hold);
+    }
+    give_up_the_rest(st);
     if (!st.opts.watch) say_unmatched(st);
-    if (st.opts.quiet && st.counts.failed == 0 && st.counts.interrupted == 0) return;
-    write_summary(stderr, st.counts);
+    if (!st.opts.quiet || st.counts.failed > 0 || st.counts.interrupted > 0 || st.no_job) {
+        std::string summary;
+        format_summary(st.counts, summary);
+        write_message(st.out, summary);
+    }
+    return writer_finish(st.out, port_interrupted() ? steady_clock_ms() + last_words_ms : -1);
 }
 
-int station_status(const station &st) {
-    if (st.lost > 0) return 3;
+int station_status(station &st) {
+    if (st.lost > 0 || writer_lost(st.out) > 0) return 3;
     return st.no_job || st.counts.failed > 0 || st.counts.interrupted > 0 ? 1 : 0;
 }
 

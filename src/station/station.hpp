@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <map>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "scheduler.hpp"
 #include "settings.hpp"
 #include "slots.hpp"
+#include "writer.hpp"
 
 namespace veld {
 
@@ -60,18 +62,29 @@ struct port_work {
     long long opened_ms;  // on the steady clock
 };
 
+// A result line waiting for the lines of the objects before its own.
+struct held_line {
+    std::string text;
+    std::string owner;
+    bool kept;
+};
+
 struct station {
     station_options opts;
+    writer out;  // standard output and standard error, and no one else
     record_file report;
-    bool reporting;   // report is open
-    std::mutex lock;  // everything below, and standard error
+    bool reporting;         // report is open
+    std::mutex report_lock;  // the report's appends and objects, nothing else
+    std::size_t objects;     // report objects made by this run
+    std::mutex lock;  // everything below
     std::condition_variable work;
     scheduler ports;
     names_given names;
     std::vector<bool> matched;  // the manifest's rows a module took
     std::size_t opened;         // ports opened, which number their working transcripts
     tally counts;
-    std::size_t objects;  // report objects made by this run
+    std::map<std::size_t, held_line> held;  // by their objects' numbers, until those before are handed over
+    std::size_t lines_written;  // handed to the writer, of the lines of objects
     std::size_t lost;  // records that could not be written
     bool no_job;       // not one job could be started
     live_view view;
@@ -79,23 +92,22 @@ struct station {
 
 // Provisions the ports until they are done (a batch) or Ctrl-C (a watch),
 // or until the record cannot be written; a batch's ports not started then
-// get a record each. The summary goes to standard error.
-void run_station(station &st);
+// get a record each. The summary goes to standard error. false when the
+// terminal still holds what was to be written (after a signal, the run
+// ends all the same): the process must then end without flushing its
+// streams.
+bool run_station(station &st);
 
 // The program's exit status after run_station: 3 a record was lost, 1 a
 // module failed or was interrupted (or no job could start), else 0.
-int station_status(const station &st);
+int station_status(station &st);
 
-// Writes one port's record: its line, its report object, the counts, the
-// live view; a part that cannot be written is said on standard error,
-// and the station halts. Called with st.lock held.
+// Writes one port's record: its report object (on the disk first), its
+// line, the counts, the live view; a part that cannot be written is said
+// on standard error, and the station halts. Takes st.lock itself.
 void publish(station &st, const port_record &r);
 
-// Shows text (whole lines) on standard error above the live view, which
-// it clears first and draws again after. Called with st.lock held.
-void say(station &st, const char *text, std::size_t len);
-
-// The same, for the conversations: takes st.lock itself.
+// Where the conversations' --verbose text goes.
 text_sink verbose_sink(station &st);
 
 }  // namespace veld

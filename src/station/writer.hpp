@@ -42,6 +42,8 @@ struct writer {
     bool frame_pending;
     std::size_t order;    // of the last piece or frame handed over
     std::size_t lost;     // result lines that could not be written
+    std::size_t lines_in_flight;  // taken by the thread, not yet written
+    std::size_t kept_in_flight;   // the same, of lines kept in the report
     bool stopping;
     bool done;            // the thread has written everything and ended
     std::thread thread;
