@@ -37,6 +37,9 @@ want bash-completion /usr/share/bash-completion/bash_completion
 want exfatprogs mkfs.exfat
 want exfat-fuse mount.exfat-fuse
 want strace strace
+# A slow disk for the station's cases: a FUSE folder of the tests' own, on
+# Debian's fusepy for the system's Python.
+want python3-fusepy /usr/lib/python3/dist-packages/fusepy.py
 if [ "${1:-}" = --ci ]; then
     want clang clang++
     fuzzer_runtime || needed+=(libclang-rt-14-dev)

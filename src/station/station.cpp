@@ -19,6 +19,8 @@ constexpr long job_wait_ms = 100;  // a job looks at Ctrl-C this often while it 
 // After Ctrl-C, SIGTERM or SIGHUP, how long the terminal is given to take
 // what is left, so that the run ends within a second of the signal.
 constexpr long last_words_ms = 300;
+// How long a sync of the report waits for the objects being written.
+constexpr long sync_wait_ms = 50;
 
 std::string counts_line(const station &st) {
     std::size_t waiting = 0;
@@ -183,17 +185,33 @@ void put_verbose(void *context, const char *text, std::size_t len) {
 }
 
 // The object on the disk, numbered in the report (number); false with
-// why. Only the write holds the report's own lock: the sync that makes it
-// last holds none, so a slow disk holds up no other port.
+// why. The write holds the report's own lock, the sync only the lock of
+// those waiting for a sync, never st.lock: a slow disk holds up no port
+// in conversation. One sync covers every object written before it began,
+// so that ports finishing together wait for one or two syncs, not one
+// each: a file's syncs take turns, and on some file systems (FUSE) hold
+// its writes back while they last, so the objects waiting to be written
+// go first.
 bool report_object(station &st, const port_record &r, std::size_t &number, reason &why) {
     std::string object;
-    {
-        std::lock_guard<std::mutex> hold(st.report_lock);
-        number = ++st.objects;
-        format_report_object(r, st.opts.run, number, object);
-        if (!record_append(st.report, object.data(), object.size(), why)) return false;
-    }
-    return record_sync(st.report, why);
+    ++st.writers_waiting;  // before the lock, so that a sync waiting for it knows
+    std::unique_lock<std::mutex> hold(st.report_lock);
+    number = ++st.objects;
+    format_report_object(r, st.opts.run, number, object);
+    const bool appended = record_append(st.report, object.data(), object.size(), why);
+    --st.writers_waiting;
+    st.written.notify_all();
+    hold.unlock();
+    if (!appended) return false;
+    std::lock_guard<std::mutex> syncing(st.sync_lock);
+    if (st.synced >= number) return true;
+    hold.lock();
+    st.written.wait_for(hold, std::chrono::milliseconds(sync_wait_ms), [&st] { return st.writers_waiting == 0; });
+    const std::size_t written = st.objects;
+    hold.unlock();
+    if (!record_sync(st.report, why)) return false;
+    st.synced = written;
+    return true;
 }
 
 // A result line handed to the writer in the order of its object in the
@@ -298,7 +316,7 @@ bool run_station(station &st) {
         format_summary(st.counts, summary);
         write_message(st.out, summary);
     }
-    return writer_finish(st.out, port_interrupted() ? steady_clock_ms() + last_words_ms : -1);
+    return writer_finish(st.out, last_words_ms);
 }
 
 int station_status(station &st) {

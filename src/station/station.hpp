@@ -4,6 +4,7 @@
 // those a watch finds, until they are done or Ctrl-C.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <map>
@@ -76,6 +77,10 @@ struct station {
     bool reporting;         // report is open
     std::mutex report_lock;  // the report's appends and objects, nothing else
     std::size_t objects;     // report objects made by this run
+    std::atomic<std::size_t> writers_waiting;  // ports about to write their object
+    std::condition_variable written;  // an object was written
+    std::mutex sync_lock;    // the report's syncs, and synced
+    std::size_t synced;      // the objects on the disk, from the first
     std::mutex lock;  // everything below
     std::condition_variable work;
     scheduler ports;

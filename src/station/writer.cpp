@@ -160,7 +160,7 @@ void write_frame(writer &w, std::string frame) {
     w.ready.notify_all();
 }
 
-bool writer_finish(writer &w, long long deadline_ms) {
+bool writer_finish(writer &w, long grace_ms) {
     if (!w.thread.joinable()) {
         erase_view(w);
         return true;
@@ -169,11 +169,10 @@ bool writer_finish(writer &w, long long deadline_ms) {
     w.stopping = true;
     w.ready.notify_all();
     const auto finished = [&w] { return w.done; };
-    if (deadline_ms < 0) {
-        w.ready.wait(hold, finished);
-    } else {
-        const long long left = deadline_ms - steady_clock_ms();
-        w.ready.wait_for(hold, std::chrono::milliseconds(left > 0 ? left : 0), finished);
+    long long deadline = -1;
+    while (!w.done && (deadline < 0 || steady_clock_ms() < deadline)) {
+        if (deadline < 0 && port_interrupted()) deadline = steady_clock_ms() + grace_ms;
+        w.ready.wait_for(hold, std::chrono::milliseconds(20), finished);
     }
     if (w.done) {
         hold.unlock();

@@ -71,12 +71,12 @@ void write_verbose(writer &w, std::string text);
 // in place of the one on the terminal; one not yet drawn is replaced.
 void write_frame(writer &w, std::string frame);
 
-// The view erased, then everything handed over written, waiting at most
-// until deadline_ms on the steady clock (-1: as long as it takes). Result
-// lines not written by then count as lost, unless kept after a hang-up.
-// false when the thread is still held by the terminal: the process must
-// then end without flushing its streams.
-bool writer_finish(writer &w, long long deadline_ms);
+// The view erased, then everything handed over written: as long as it
+// takes, or, once the run is interrupted (Ctrl-C, SIGTERM, SIGHUP), at
+// most grace_ms more. Result lines not written by then count as lost,
+// unless kept after a hang-up. false when the thread is still held by the
+// terminal: the process must then end without flushing its streams.
+bool writer_finish(writer &w, long grace_ms);
 
 // The result lines lost so far.
 std::size_t writer_lost(writer &w);

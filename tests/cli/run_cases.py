@@ -35,6 +35,10 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        (no hard links, no fallocate), filled up to about FREE
                        bytes free; skipped, saying why, where none can be
                        mounted
+  slow-disk: MS        {small} is a folder seen through FUSE whose every sync
+                       takes MS milliseconds (tests/slow_disk.py); skipped,
+                       saying why, where it cannot be mounted
+  within: SECONDS      the tool's run takes at most SECONDS
   holds: FOLDER NAMES  FOLDER holds these entries after the run, no more
   syscalls: yes        the tool runs under strace: each result line must be
                        written after its port's report object was written
@@ -51,8 +55,13 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   terminal: COLSxROWS  the tool runs in a tmux pane of that size, its standard
                        output and error that terminal (stdout and stderr are
                        then not compared); interrupt types Ctrl-C into it,
-                       or with HUP closes the terminal (the tmux server
-                       ends; the screens are then not compared)
+                       with HUP closes the terminal (the tmux server ends;
+                       the screens are then not compared), with another
+                       signal sends it; the tool must end within a second
+  stop-output: SECONDS  Ctrl-S is typed into the pane then: the terminal
+                       takes no more output
+  objects-at-signal: N  the report holds N lines when the signal is sent
+  no-escapes: yes      no escape byte reached the pane
   screen: REGEX        a screen of the pane (captured every 50 ms) in which
                        REGEX is found, after the screens before it in the
                        case; screen-gone: REGEX, one in which it is not
@@ -204,6 +213,7 @@ def parse(path):
             elif key in ("screen", "screen-gone"):
                 block.setdefault("screens", []).append((key == "screen", value))
             elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "exfat", "syscalls", "usb",
+                         "stop-output", "objects-at-signal", "no-escapes", "slow-disk", "within",
                          "modem-manager", "terminal", "screen-end~",
                          "report-objects", "not-on-windows",
                          "stdin-veldconf",
@@ -597,6 +607,34 @@ class ExfatMount:
         subprocess.run(["losetup", "-d", self.device], check=True)
 
 
+SLOW_DISK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "slow_disk.py")
+
+
+def slow_disk_missing():
+    """Why no slow disk can be mounted here, or None."""
+    if not os.path.exists("/dev/fuse") or os.geteuid() != 0:
+        return "FUSE needs root and /dev/fuse"
+    if subprocess.run(["/usr/bin/python3", "-c", "import fusepy"], capture_output=True).returncode != 0:
+        return "the system's Python has no fusepy: tools/deps.sh installs python3-fusepy"
+    return None
+
+
+class SlowDisk:
+    """A folder of work's seen at folder through FUSE, each sync slow."""
+
+    def __init__(self, work, folder, ms):
+        self.folder, beneath = folder, os.path.join(work, "beneath")
+        os.mkdir(beneath)
+        self.proc = subprocess.Popen(["/usr/bin/python3", SLOW_DISK, beneath, folder, ms])
+        deadline = time.monotonic() + 10
+        while not os.path.ismount(folder) and time.monotonic() < deadline:
+            time.sleep(0.05)
+
+    def close(self):
+        subprocess.run(["umount", self.folder], check=True)
+        self.proc.wait(timeout=10)
+
+
 def check_objects(wanted, defines):
     """PATH N: the file holds N lines, each a whole JSON object."""
     path, count = expand(wanted, defines).rsplit(" ", 1)
@@ -631,14 +669,15 @@ def run_case(case, command, prog, defines, options):
         if "tmpfs" in case:
             subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={case['tmpfs']}k", "tmpfs",
                             defines["small"]], check=True)
-        exfat = ExfatMount(work, defines["small"], case["exfat"]) if "exfat" in case else None
+        mounted = (ExfatMount(work, defines["small"], case["exfat"]) if "exfat" in case else
+                   SlowDisk(work, defines["small"], case["slow-disk"]) if "slow-disk" in case else None)
         try:
             return run_in(case, command, prog, defines, options, stdin, work)
         finally:
             if "tmpfs" in case:
                 subprocess.run(["umount", defines["small"]], check=True)
-            if exfat:
-                exfat.close()
+            if mounted:
+                mounted.close()
 
 
 def run_in(case, command, prog, defines, options, stdin, work):
@@ -810,7 +849,11 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     if "terminal" in case:
         return run_in_terminal(case, argv, executable, env, defines, problems), b""
     try:
+        began = time.monotonic()
         done = run_tool(argv, executable, env, stdin, sink, err_sink, interruption(case), lock, problems)
+        took = time.monotonic() - began
+        if "within" in case and took > float(case["within"]):
+            problems.append(f"the run took {took:.1f} s, more than {case['within']} s")
     finally:
         for end in (sink, err_sink):
             if isinstance(end, int):
@@ -899,27 +942,45 @@ def run_in_terminal(case, argv, executable, env, defines, problems):
     # passes SIGHUP on to the tool as a login shell does to its jobs; there
     # is then no screen to stay for. The tool keeps the terminal as its
     # standard input.
-    hung_up = status_file + ".hung-up"
-    script = ('trap : INT; trap \'kill -HUP $tool\' HUP; exec 3<&0; "$@" <&3 3<&- & tool=$!; '
+    # It starts the tool once the runner has begun to record the pane's
+    # bytes, and leaves the tool's process id for signals.
+    hung_up, go, raw = status_file + ".hung-up", status_file + ".go", status_file + ".raw"
+    script = ('while [ ! -e "$0.go" ]; do sleep 0.02; done; '
+              'trap : INT; trap \'kill -HUP $tool\' HUP; exec 3<&0; "$@" <&3 3<&- & tool=$!; echo $tool >"$0.pid"; '
               'while :; do wait $tool; status=$?; kill -0 $tool 2>/dev/null || break; done; '
               'echo $status >"$0"; [ -e "$0.hung-up" ] || exec sleep 600')
-    command = ["sh", "-c", script, status_file, "env", "-i"] + [f"{k}={v}" for k, v in env.items()]
+    # The pane's own terminal type, as tmux sets it, unless the case names
+    # one (TERM= for none).
+    env = dict(env, TERM=case["env"].get("TERM", "screen"))
+    command = ["sh", "-c", script, status_file, "env", "-i"] + [f"{k}={v}" for k, v in env.items()
+                                                                 if k != "TERM" or v]
     subprocess.run(["tmux", "-L", socket, "-f", "/dev/null", "new-session", "-d", "-x", columns, "-y", rows]
                    + command + [program] + argv[1:], check=True)
+    subprocess.run(["tmux", "-L", socket, "pipe-pane", "-o", f"cat >>'{raw}'"], check=True)
+    open(go, "w").close()
     wanted = [(found, re.compile(expand(regex, defines))) for found, regex in case.get("screens", [])]
     start = time.monotonic()
     interrupt, signal_number = interruption(case)
-    screen = ""
+    stop_output = float(case["stop-output"]) if "stop-output" in case else None
+    screen, signalled = "", None
     try:
         while not os.path.exists(status_file) and time.monotonic() - start < 60:
+            if stop_output is not None and time.monotonic() - start >= stop_output:
+                subprocess.run(["tmux", "-L", socket, "send-keys", "C-s"], check=True)
+                stop_output = None
             if interrupt is not None and time.monotonic() - start >= interrupt:
+                if "objects-at-signal" in case and report_lines(defines["report"]) != int(case["objects-at-signal"]):
+                    problems.append(f"{report_lines(defines['report'])} report objects when the signal was sent")
                 if signal_number == signal.SIGHUP:
                     open(hung_up, "w").close()
                     subprocess.run(["tmux", "-L", socket, "kill-server"], check=True)
                     wanted = []
-                else:
+                elif signal_number == signal.SIGINT:
                     subprocess.run(["tmux", "-L", socket, "send-keys", "C-c"], check=True)
-                interrupt = None
+                else:
+                    with open(status_file + ".pid") as f:
+                        os.kill(int(f.read()), signal_number)
+                interrupt, signalled = None, time.monotonic()
             if os.path.exists(hung_up):
                 time.sleep(0.05)
                 continue
@@ -927,11 +988,19 @@ def run_in_terminal(case, argv, executable, env, defines, problems):
             while wanted and (wanted[0][1].search(screen) is not None) == wanted[0][0]:
                 wanted.pop(0)
             time.sleep(0.05)
+        ended = time.monotonic()
         time.sleep(0.2)  # what the tool wrote last reaches the screen
         if not os.path.exists(hung_up):
             screen = screen_text(socket)
     finally:
         subprocess.run(["tmux", "-L", socket, "kill-server"], capture_output=True)
+    if signalled is not None and ended - signalled > 1.05:  # the runner looks every 50 ms
+        problems.append(f"the tool took {ended - signalled:.1f} s to end after the signal")
+    if "no-escapes" in case:
+        with open(raw, "rb") as f:
+            shown = f.read()
+        if b"\x1b" in shown:
+            problems.append(f"escape bytes reached the terminal: {shown[:200]!r}")
     for found, regex in wanted[:1]:
         problems.append(f"no screen {'with' if found else 'without'} {regex.pattern!r}")
     if not os.path.exists(status_file):
@@ -987,6 +1056,10 @@ def main():
                 continue
             if "syscalls" in case and shutil.which("strace") is None:
                 print(f"SKIPPED: {path}:{case['line']}: {case['name']} (strace missing: tools/deps.sh installs it)")
+                skipped += 1
+                continue
+            if "slow-disk" in case and slow_disk_missing():
+                print(f"SKIPPED: {path}:{case['line']}: {case['name']} ({slow_disk_missing()})")
                 skipped += 1
                 continue
             if "exfat" in case and exfat_missing():
