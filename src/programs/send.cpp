@@ -93,6 +93,9 @@ int read_settings(int argc, char *argv[], settings &s) {
     return -1;
 }
 
+// The progress line is on the terminal without its line end yet.
+bool progress_open = false;
+
 void show_progress(std::size_t done, std::size_t total) {
     std::fprintf(stderr, "\rline %zu of %zu", done, total);
     if (total > 1) {
@@ -101,6 +104,19 @@ void show_progress(std::size_t done, std::size_t total) {
                      static_cast<int>(bar_width - filled), "");
     }
     std::fflush(stderr);
+    progress_open = true;
+}
+
+// Whatever follows the progress line starts a line of its own.
+void end_progress() {
+    if (progress_open) std::fputc('\n', stderr);
+    progress_open = false;
+}
+
+// --verbose text, each message on a line of its own.
+void put_verbose(void *, const char *text, std::size_t len) {
+    end_progress();
+    std::fwrite(text, 1, len, stderr);
 }
 
 // The reason a run ended, on standard error; with a configuration, how far
@@ -120,7 +136,9 @@ int report_failure(const veld::session &session, std::size_t acknowledged, std::
 void before_line(const void *context, std::size_t k, std::size_t total) {
     const settings &s = *static_cast<const settings *>(context);
     if (!s.quiet && veld::is_terminal(stderr)) show_progress(k, total);
-    if (s.verbose) std::fprintf(stderr, "%s: sending line %zu of %zu\n", program, k + 1, total);
+    if (!s.verbose) return;
+    end_progress();
+    std::fprintf(stderr, "%s: sending line %zu of %zu\n", program, k + 1, total);
 }
 
 int send_lines(veld::session &session, const settings &s, const veld::framing &f) {
@@ -128,13 +146,11 @@ int send_lines(veld::session &session, const settings &s, const veld::framing &f
     const std::size_t total = f.line_count;
     std::size_t acknowledged = 0;
     if (!veld::session_send(session, f, acknowledged, before_line, &s)) {
-        if (progress) std::fputc('\n', stderr);
+        end_progress();
         return report_failure(session, acknowledged, total);
     }
-    if (progress) {
-        show_progress(total, total);
-        std::fputc('\n', stderr);
-    }
+    if (progress) show_progress(total, total);
+    end_progress();
     if (!s.quiet) std::fprintf(stderr, "configured %s: %zu commands acknowledged\n", s.device, total);
     return 0;
 }
@@ -150,7 +166,7 @@ int print_ep_name(veld::session &session) {
 int converse(const settings &s, const veld::framing &f, std::FILE *log, int &log_error) {
     static veld::session session;
     if (!veld::session_open(session, s.device, s.port, log,
-                            s.verbose ? veld::file_sink(stderr) : veld::text_sink{}, program)) {
+                            s.verbose ? veld::text_sink{put_verbose, nullptr} : veld::text_sink{}, program)) {
         return report_failure(session, 0, 0);
     }
     bool no_answer = false;
