@@ -4,11 +4,11 @@
 # words is part of both), and prints the ratios; then the rate of the
 # lines' hex.
 # usage: bench/run.sh [TOOL] [RUNS] [BENCH]
-#   (defaults build/release/veldconf, 500, build/dev/bench/commands_bench)
+#   (defaults build/release/veldconf, 500, build/bench/bench/commands_bench)
 set -euo pipefail
 tool=$(realpath "${1:-build/release/veldconf}")
 runs=${2:-500}
-bench=${3:-build/dev/bench/commands_bench}
+bench=${3:-build/bench/bench/commands_bench}
 rounds=10
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

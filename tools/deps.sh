@@ -26,6 +26,7 @@ install() {
 }
 
 want cmake cmake
+want ninja-build ninja
 want g++ g++
 want python3 python3
 want libgtest-dev /usr/include/gtest/gtest.h

@@ -105,7 +105,7 @@ bool copy_anew(const char *from, const char *to, bool &exists, reason &why) {
 
 bool take_name(const char *from, const char *to, bool &exists, reason &why) {
     exists = false;
-    if (link(from, to) == 0) return unlink(from) == 0 || fail(why, "%s", std::strerror(errno));
+    if (::link(from, to) == 0) return unlink(from) == 0 || fail(why, "%s", std::strerror(errno));
     exists = errno == EEXIST;
     if (exists || errno == ENOENT || errno == EACCES || errno == EROFS || errno == ENOSPC) {
         return fail(why, "%s", std::strerror(errno));

@@ -4,6 +4,7 @@
 usage: run_cases.py CASES [--prog NAME] [--windows] [--tools DIR]
                     [--device NAME --link PATH] [--ports NAME=PATH,...]
                     [--watch-ports NAME=PATH,...] [--share K/N] [--only REGEX]
+                    [--long | --all]
                     -- COMMAND [WORD...]
 
 COMMAND (with its words) is the tool to run; each case's arguments follow
@@ -13,7 +14,8 @@ text is the same whatever the path of the build.
 
 With --share K/N, only every Nth case from the Kth (from 1) runs, so that
 the cases of one file can run in N processes at once. With --only, only
-the cases whose name REGEX finds run.
+the cases whose name REGEX finds run. The cases marked long run only with
+--long (they alone) or --all.
 
 A case file holds blocks separated by blank lines; '#' lines are comments.
   case: NAME           starts a case
@@ -68,6 +70,7 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
   screen-end~: REGEX   the pane's screen once the tool ended, trailing blanks
                        and blank lines left out
   status: N            expected exit status (default 0)
+  long: yes            a case of some seconds: it runs with --long or --all
   not-on-windows: WHY  skipped with --windows, where it cannot hold
   stdin-veldconf: ARGS the standard input is what DIR/veldconf (--tools)
                        prints for ARGS; {stdin} stands for it
@@ -146,6 +149,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 
@@ -213,7 +217,7 @@ def parse(path):
             elif key in ("screen", "screen-gone"):
                 block.setdefault("screens", []).append((key == "screen", value))
             elif key in ("stdout~", "stderr~", "stdout-to", "closed", "junk", "tmpfs", "exfat", "syscalls", "usb",
-                         "stop-output", "objects-at-signal", "no-escapes", "slow-disk", "within",
+                         "stop-output", "objects-at-signal", "no-escapes", "slow-disk", "within", "long",
                          "modem-manager", "terminal", "screen-end~",
                          "report-objects", "not-on-windows",
                          "stdin-veldconf",
@@ -262,7 +266,17 @@ class Module:
                         "noflsh", "min", "0", "9600"], check=True)
 
     def settings(self):
-        return subprocess.run(["stty", "-g", "-F", self.tty], capture_output=True).stdout
+        """The port's settings, as the tool must leave them."""
+        try:
+            fd = os.open(self.tty, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+        except OSError as error:
+            return repr(error)
+        try:
+            return repr(termios.tcgetattr(fd))
+        except termios.error as error:
+            return repr(error)
+        finally:
+            os.close(fd)
 
     def forget(self):
         """The simulator forgets what it received so far."""
@@ -1037,15 +1051,17 @@ def main():
                 for name in ("tools", "device", "link", "ports", "watch-ports", "share", "only")}
     settings["watch_ports"] = settings.pop("watch-ports")
     part, parts = map(int, (settings["share"] or "1/1").split("/"))
-    windows = settings["windows"] = "--windows" in options
-    if windows:
-        options.remove("--windows")
+    flags = {flag: flag in options for flag in ("--windows", "--long", "--all")}
+    options[:] = [o for o in options if o not in flags]
+    windows = settings["windows"] = flags["--windows"]
     passed = failed = skipped = 0
     for path in options:
         defines, cases = parse(path)
         defines.setdefault("prog", prog.replace("\\", "\\\\"))  # a literal text
         for case in cases[part - 1::parts]:
             if settings["only"] and not re.search(settings["only"], case["name"]):
+                continue
+            if not flags["--all"] and ("long" in case) != flags["--long"]:
                 continue
             if windows and "not-on-windows" in case:
                 skipped += 1
@@ -1066,10 +1082,13 @@ def main():
                 print(f"SKIPPED: {path}:{case['line']}: {case['name']} ({exfat_missing()})")
                 skipped += 1
                 continue
+            began = time.monotonic()
             try:
                 problems = run_case(case, command, prog, defines, settings)
             except (ValueError, KeyError) as error:
                 problems = [f"malformed case: {error}"]
+            if os.environ.get("VELDCONF_CASE_TIMES"):
+                print(f"{time.monotonic() - began:6.2f} s {path}:{case['line']}: {case['name']}")
             if problems:
                 failed += 1
                 print(f"FAIL {path}:{case['line']}: {case['name']}")

@@ -37,10 +37,10 @@ done
 link=$WINEPREFIX/module7
 wineserver -k || true
 wineserver -p >/dev/null 2>&1  # its object dumps are no case's output
-(cd "$here/../.." && python3 "$here/run_cases.py" "$here/send_cases.txt" --windows \
+(cd "$here/../.." && python3 "$here/run_cases.py" "$here/send_cases.txt" --windows --all \
     --prog "$(windows_name "$build/veldconf-send.exe")" --tools "$tools" --device COM7 --link "$link" \
     -- "$loader" "$build/veldconf-send.exe") || status=$?
-python3 "$here/run_cases.py" "$here/provision_cases.txt" --windows \
+python3 "$here/run_cases.py" "$here/provision_cases.txt" --windows --all \
     --prog "$(windows_name "$build/veldconf-provision.exe")" --tools "$tools" \
     --ports "COM7=$link,COM8=$WINEPREFIX/module8,COM9=$WINEPREFIX/module9" \
     --watch-ports "COM11=$WINEPREFIX/dosdevices/com11,COM12=$WINEPREFIX/dosdevices/com12" \
