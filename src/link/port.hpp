@@ -68,6 +68,18 @@ bool port_interrupted();
 // closed, a logoff or a shutdown): writes to it may fail from then on.
 bool port_hung_up();
 
+// What the program does on a console's event, on Windows (false
+// elsewhere, where there are none): Ctrl-C and Ctrl-Break interrupt; a
+// closed console, a logoff or a shutdown interrupt too, and it returns
+// only once port_interrupt_handled is called (or 4.5 s have passed), as
+// the system ends the process when it returns. The handler
+// port_catch_interrupts installs, callable in-process for the tests.
+bool port_console_event(unsigned long event);
+
+// The program has written its records and restored its ports: a console's
+// close may end it now.
+void port_interrupt_handled();
+
 // For the two bodies: why a port could not be had, with the system's
 // detail, put into the words the programs print. permission: the system
 // refused access (a user not in the port's group).

@@ -275,4 +275,8 @@ bool port_interrupted() { return interrupted != 0; }
 
 bool port_hung_up() { return interrupted == 2; }
 
+bool port_console_event(unsigned long) { return false; }
+
+void port_interrupt_handled() {}
+
 }  // namespace veld

@@ -2,32 +2,22 @@
 #include <cstring>
 
 #include "port.hpp"
+#include "system_text.hpp"
 
 namespace veld {
 
 namespace {
 
 volatile LONG interrupted = 0;
+HANDLE handled = nullptr;  // set once the records are written and the ports restored
 
-// 1 for Ctrl-C and Ctrl-Break, 2 when the console goes (closed, logoff,
-// shutdown).
-BOOL WINAPI note_interrupt(DWORD event) {
-    const bool gone = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
-    InterlockedExchange(&interrupted, gone ? 2 : 1);
-    return TRUE;  // handled: the sender restores the port and ends itself
-}
+// The system ends the process about 5 s after a close, a logoff or a
+// shutdown event, and at once when its handler returns.
+constexpr DWORD close_wait_ms = 4500;
 
-// The system's words for error.
-void say(char *why, std::size_t len, DWORD error) {
-    char text[256];
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, text, sizeof text, nullptr);
-    DWORD end = n;
-    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.')) --end;
-    text[end] = '\0';
-    if (end == 0) std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(error));
-    std::snprintf(why, len, "%s", text);
-}
+BOOL WINAPI note_interrupt(DWORD event) { return port_console_event(event) ? TRUE : FALSE; }
+
+void say(char *why, std::size_t len, DWORD error) { system_text(error, why, len); }
 
 port_fault fail(serial_port &port, port_fault fault, char *why, std::size_t len) {
     say(why, len, GetLastError());
@@ -163,7 +153,22 @@ void port_close(serial_port &port) {
     port.handle = INVALID_HANDLE_VALUE;
 }
 
-void port_catch_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
+void port_catch_interrupts() {
+    if (handled == nullptr) handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(note_interrupt, TRUE);
+}
+
+bool port_console_event(unsigned long event) {
+    // 1 for Ctrl-C and Ctrl-Break, 2 when the console goes.
+    const bool gone = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    InterlockedExchange(&interrupted, gone ? 2 : 1);
+    if (gone && handled != nullptr) WaitForSingleObject(handled, close_wait_ms);
+    return true;  // handled: the program restores its ports and ends itself
+}
+
+void port_interrupt_handled() {
+    if (handled != nullptr) SetEvent(handled);
+}
 
 bool port_interrupted() { return interrupted != 0; }
 

@@ -334,6 +334,7 @@ int main(int argc, char *argv[]) {
     const bool written = veld::run_station(st);
     if (st.reporting) veld::record_close(st.report);
     status = veld::station_status(st);
+    veld::port_interrupt_handled();
     // The terminal still holds a piece: the streams cannot be flushed.
     if (!written) std::_Exit(status);
     return status;

@@ -212,5 +212,7 @@ int main(int argc, char *argv[]) {
     int log_error = 0;
     const int status = converse(s, f, log, log_error);
     // A record lost is told apart from a module that failed.
-    return record_lost(s, log, log_error) ? 3 : status;
+    const int ended = record_lost(s, log, log_error) ? 3 : status;
+    veld::port_interrupt_handled();
+    return ended;
 }

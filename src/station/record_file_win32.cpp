@@ -1,5 +1,6 @@
 // The record's files on Windows.
 #include "record_file.hpp"
+#include "system_text.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,13 +13,8 @@ namespace veld {
 namespace {
 
 bool system_fault(reason &why) {
-    char text[256];
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                   GetLastError(), 0, text, sizeof text, nullptr);
-    DWORD end = n;
-    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.')) --end;
-    text[end] = '\0';
-    return fail(why, "%s", text);
+    system_text(GetLastError(), why.text, sizeof why.text);
+    return false;
 }
 
 }  // namespace

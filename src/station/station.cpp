@@ -96,15 +96,41 @@ void close_due(station &st, std::unique_lock<std::mutex> &hold) {
     hold.lock();
 }
 
+// The ports the station has open or is about to open.
+std::vector<std::string> held_ports(const station &st) {
+    std::vector<std::string> held;
+    for (const port_entry &p : st.ports.ports) {
+        if (p.state == port_state::queued || p.state == port_state::busy || p.state == port_state::parked) {
+            held.push_back(p.path);
+        }
+    }
+    return held;
+}
+
+// A listing the system could not make: said once, and the last one stands,
+// so that a failure never reads as every port gone. Called with st.lock held.
+void keep_last_listing(station &st, bool listed, const reason &why) {
+    if (!listed && !st.listing_failed) {
+        write_message(st.out, std::string(st.opts.program) + ": the serial ports cannot be listed (" + why.text +
+                                  "); the last listing stands\n");
+    }
+    st.listing_failed = !listed;
+}
+
 // Notices ports that appear and go, until Ctrl-C or a record lost.
 void watch(station &st) {
+    std::vector<std::string> held;
+    std::vector<listed_port> listed;
     for (;;) {
-        const std::vector<listed_port> listed = list_ports(st.opts.patterns);
+        reason why;
+        const bool listing = list_ports(st.opts.patterns, held, listed, why);
         {
             std::unique_lock<std::mutex> hold(st.lock);
             halt_if_asked(st);
             if (st.ports.halted) break;
-            schedule_listing(st.ports, listed);
+            keep_last_listing(st, listing, why);
+            if (listing) schedule_listing(st.ports, listed);
+            held = held_ports(st);
             forget_pulled(st);
             close_due(st, hold);
         }

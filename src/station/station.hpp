@@ -92,6 +92,7 @@ struct station {
     std::size_t lines_written;  // handed to the writer, of the lines of objects
     std::size_t lost;  // records that could not be written
     bool no_job;       // not one job could be started
+    bool listing_failed;  // the watch's last look could not list the ports
     live_view view;
 };
 

@@ -11,10 +11,16 @@
 #include <vector>
 
 #include "scheduler.hpp"
+#include "text.hpp"
 
 namespace veld {
 
-std::vector<listed_port> list_ports(const std::vector<const char *> &patterns);
+// The ports present now into found; false with the system's reason when
+// the system cannot list them (found is then no listing). held: the
+// ports the station has open or is about to open, which are never opened
+// to see whether they are there.
+bool list_ports(const std::vector<const char *> &patterns, const std::vector<std::string> &held,
+                std::vector<listed_port> &found, reason &why);
 
 // What tells the device at path from another: the device number of what
 // it leads to (on Windows the COM name, case aside); empty when it leads

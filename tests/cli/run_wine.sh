@@ -26,6 +26,7 @@ wineserver -p >/dev/null 2>&1  # its object dumps are no case's output
 "$loader" "$build/veldconf.exe" -h >/dev/null 2>&1 </dev/null
 windows_name() { "$loader" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 status=0
+"$loader" "$build/tests/windows/console_close_test.exe" </dev/null || status=$?
 python3 "$here/run_cases.py" "$here/cases.txt" --windows --prog "$(windows_name "$build/veldconf.exe")" \
     -- "$loader" "$build/veldconf.exe" || status=$?
 

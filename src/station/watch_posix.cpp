@@ -1,92 +1,18 @@
+// The ports present on POSIX systems: the device nodes the patterns match.
 #include "watch.hpp"
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <glob.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#endif
-
 namespace veld {
 
-#ifdef _WIN32
-std::string device_identity(const char *path) {
-    std::string name = std::strncmp(path, "\\\\.\\", 4) == 0 ? path + 4 : path;
-    for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return name;
-}
-
-std::string usb_path(const char *) { return {}; }
-
-bool modem_manager_runs() { return false; }
-
-namespace {
-
-bool name_matches(const char *pattern, const char *name) {
-    if (*pattern == '\0') return *name == '\0';
-    if (*pattern == '*') return name_matches(pattern + 1, name) || (*name != '\0' && name_matches(pattern, name + 1));
-    if (*name == '\0') return false;
-    const bool same = *pattern == '?' || std::toupper(static_cast<unsigned char>(*pattern)) ==
-                                             std::toupper(static_cast<unsigned char>(*name));
-    return same && name_matches(pattern + 1, name + 1);
-}
-
-bool matches_any(const std::vector<const char *> &patterns, const char *name) {
-    for (const char *pattern : patterns) {
-        if (name_matches(pattern, name)) return true;
-    }
-    return patterns.empty();
-}
-
-// A port taken by another program is there all the same.
-bool opens(const char *name) {
-    const std::string path = std::string("\\\\.\\") + name;
-    const HANDLE port = CreateFileA(path.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
-    }
-    CloseHandle(port);
-    return true;
-}
-
-bool listed(const std::vector<listed_port> &found, const std::string &identity) {
-    for (const listed_port &port : found) {
-        if (port.device == identity) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-std::vector<listed_port> list_ports(const std::vector<const char *> &patterns) {
-    std::vector<listed_port> found;
-    std::vector<char> room(65536);
-    char *const names = room.data();
-    const DWORD n = QueryDosDeviceA(nullptr, names, static_cast<DWORD>(room.size()));
-    for (DWORD at = 0; at < n && names[at] != '\0'; at += static_cast<DWORD>(std::strlen(names + at)) + 1) {
-        const char *name = names + at;
-        if (std::strncmp(name, "COM", 3) == 0 && matches_any(patterns, name)) {
-            found.push_back({name, device_identity(name), device_identity(name)});
-        }
-    }
-    for (const char *pattern : patterns) {
-        const std::string identity = device_identity(pattern);
-        if (std::strpbrk(pattern, "*?") == nullptr && !listed(found, identity) && opens(identity.c_str())) {
-            found.push_back({pattern, identity, identity});
-        }
-    }
-    return found;
-}
-#else
 std::string device_identity(const char *path) {
     struct stat about {};
     if (stat(path, &about) != 0 || !S_ISCHR(about.st_mode)) return {};
@@ -159,21 +85,25 @@ bool modem_manager_runs() {
     return runs;
 }
 
-std::vector<listed_port> list_ports(const std::vector<const char *> &patterns) {
+bool list_ports(const std::vector<const char *> &patterns, const std::vector<std::string> &,
+                std::vector<listed_port> &found, reason &why) {
     static const std::vector<const char *> defaults = {"/dev/ttyUSB*", "/dev/ttyACM*"};
-    std::vector<listed_port> found;
+    found.clear();
+    bool listed = true;
     for (const char *pattern : patterns.empty() ? defaults : patterns) {
         glob_t matches{};
-        if (glob(pattern, 0, nullptr, &matches) == 0) {
+        const int result = glob(pattern, 0, nullptr, &matches);
+        if (result == 0) {
             for (std::size_t i = 0; i < matches.gl_pathc; ++i) {
                 const char *path = matches.gl_pathv[i];
                 found.push_back({path, device_identity(path), node_of(path)});
             }
+        } else if (result != GLOB_NOMATCH) {
+            listed = fail(why, "%s cannot be looked through", pattern);
         }
         globfree(&matches);
     }
-    return found;
+    return listed;
 }
-#endif
 
 }  // namespace veld
