@@ -158,7 +158,7 @@ TEST(Record, AnObjectStartsALineOfItsOwn) {
         veld::reason why;
         ASSERT_TRUE(veld::record_open(file, path.c_str(), why)) << why.text;
         EXPECT_TRUE(veld::record_append(file, "{\"b\": 2}\n", 9, why)) << why.text;
-        veld::record_close(file);
+        EXPECT_TRUE(veld::record_close(file, why)) << why.text;
         EXPECT_EQ(read_file(path), c.after) << c.before;
     }
     veld::record_file full{};
@@ -166,7 +166,7 @@ TEST(Record, AnObjectStartsALineOfItsOwn) {
     ASSERT_TRUE(veld::record_open(full, "/dev/full", why)) << why.text;
     EXPECT_FALSE(veld::record_append(full, "{}\n", 3, why));
     EXPECT_STREQ(why.text, "No space left on device");
-    veld::record_close(full);
+    EXPECT_TRUE(veld::record_close(full, why));
 }
 
 // One port, however it is spelled: what stat finds of it.

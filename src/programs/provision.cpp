@@ -332,8 +332,13 @@ int main(int argc, char *argv[]) {
     if ((status = check_records(line, &st)) >= 0) return status;
     veld::port_catch_interrupts();
     const bool written = veld::run_station(st);
-    if (st.reporting) veld::record_close(st.report);
+    veld::reason why;
+    const bool closed = !st.reporting || veld::record_close(st.report, why);
     status = veld::station_status(st);
+    if (!closed) {
+        std::fprintf(stderr, "%s: the report %s may be cut short: %s\n", program, line.report, why.text);
+        status = 3;
+    }
     veld::port_interrupt_handled();
     // The terminal still holds a piece: the streams cannot be flushed.
     if (!written) std::_Exit(status);

@@ -33,7 +33,9 @@ bool record_append(record_file &file, const char *data, std::size_t len, reason 
 // reason.
 bool record_sync(record_file &file, reason &why);
 
-void record_close(record_file &file);
+// Closes the file; false with the system's reason when what was written
+// may not have reached it (some network file systems say so only now).
+bool record_close(record_file &file, reason &why);
 
 // Whether path can be opened as record_open opens it, changing nothing
 // and leaving no file behind; false with the system's reason.

@@ -70,7 +70,9 @@ bool record_sync(record_file &file, reason &why) {
     return true;
 }
 
-void record_close(record_file &file) { close(file.fd); }
+bool record_close(record_file &file, reason &why) {
+    return close(file.fd) == 0 || fail(why, "%s", std::strerror(errno));
+}
 
 
 namespace {

@@ -44,7 +44,7 @@ bool record_append(record_file &file, const char *data, std::size_t len, reason 
 
 bool record_sync(record_file &file, reason &why) { return FlushFileBuffers(file.handle) || system_fault(why); }
 
-void record_close(record_file &file) { CloseHandle(file.handle); }
+bool record_close(record_file &file, reason &why) { return CloseHandle(file.handle) || system_fault(why); }
 
 
 bool take_name(const char *from, const char *to, bool &exists, reason &why) {
