@@ -21,14 +21,30 @@ void binary_standard_streams() {
 #endif
 }
 
-int usage_error(const char *program, const char *format, ...) {
+namespace {
+
+void say_usage_error(const char *program, const char *format, va_list values) {
     std::fprintf(stderr, "%s: ", program);
+    std::vfprintf(stderr, format, values);
+    std::fprintf(stderr, "\nTry '%s --help'.\n", program);
+}
+
+}  // namespace
+
+int usage_error(const char *program, const char *format, ...) {
     va_list values;
     va_start(values, format);
-    std::vfprintf(stderr, format, values);
+    say_usage_error(program, format, values);
     va_end(values);
-    std::fprintf(stderr, "\nTry '%s --help'.\n", program);
     return 2;
+}
+
+bool refuse(const char *program, const char *format, ...) {
+    va_list values;
+    va_start(values, format);
+    say_usage_error(program, format, values);
+    va_end(values);
+    return false;
 }
 
 bool is_terminal(std::FILE *stream) {

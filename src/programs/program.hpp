@@ -20,6 +20,9 @@ void binary_standard_streams();
 // exit status of a usage error, 2.
 int usage_error(const char *program, const char *format, ...);
 
+// The same words, for a reader that says whether the run goes on: false.
+bool refuse(const char *program, const char *format, ...);
+
 // Whether stream is a terminal (for what is shown only there).
 bool is_terminal(std::FILE *stream);
 

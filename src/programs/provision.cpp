@@ -73,6 +73,7 @@ struct command_line {
     veld::station_options station;
     const char *report;  // or null
     bool check;          // say what a run would do, and open no port
+    bool helped;         // --help: the usage text is all
 };
 
 // veldconf's options are refused at the first fault the scan reports.
@@ -86,19 +87,19 @@ void report_veldconf_fault(void *context, int result, int argc, char *argv[]) {
 }
 
 // The veldconf options, checked with veldconf's own code before any port
-// is opened. Returns -1 when they are fine, else the exit status.
-int read_veldconf_options(int argc, char *argv[], tool_settings &tool) {
+// is opened; false when they are refused (said).
+bool read_veldconf_options(int argc, char *argv[], tool_settings &tool) {
     veld::optind = 0;  // a second scan in this process
     veld::opterr = 0;
     bool faulty = false;
     veld::reason refusal;
     if (!read_tool_settings(argc, argv, tool, {report_veldconf_fault, &faulty}, refusal)) {
         std::fprintf(stderr, "%s: %s\n", program, refusal.text);
-        return 2;
+        return false;
     }
-    if (faulty) return veld::usage_error(program, "veldconf's options are refused");
+    if (faulty) return veld::refuse(program, "veldconf's options are refused");
     if (tool.name_given) {
-        return veld::usage_error(program, "veldconf's options: the endpoint name comes from each module; "
+        return veld::refuse(program, "veldconf's options: the endpoint name comes from each module; "
                                           "leave out -n and --ep (see --name)");
     }
     tool_settings named = tool;
@@ -106,104 +107,107 @@ int read_veldconf_options(int argc, char *argv[], tool_settings &tool) {
     veld::reason missing;
     if (!check_needed_settings(named, missing)) {
         std::fprintf(stderr, "%s: %s\n", program, missing.text);
-        return 2;
+        return false;
     }
-    return -1;
+    return true;
 }
 
 // What the settings need beside veldconf's words, checked before any port
 // is opened: the longest name (a 15-digit IMEI and IMSI) must make a
 // configuration veldconf takes, and the manifest's every row must be sound.
-int check_names_and_rows(veld::station_options &o) {
+bool check_names_and_rows(veld::station_options &o) {
     veld::reason why;
-    if (!veld::check_longest_name(o.name, o.tool, why)) return veld::usage_error(program, "--name: %s", why.text);
+    if (!veld::check_longest_name(o.name, o.tool, why)) return veld::refuse(program, "--name: %s", why.text);
     if (o.manifest_file != nullptr && !veld::read_manifest(o.manifest_file, o.tool, o.rows, why)) {
-        return veld::usage_error(program, "--manifest %s: %s", o.manifest_file, why.text);
+        return veld::refuse(program, "--manifest %s: %s", o.manifest_file, why.text);
     }
-    return -1;
+    return true;
 }
 
 // With --slots, a batch's every DEVICE must be in a slot.
-int check_slotted(const veld::station_options &o) {
+bool check_slotted(const veld::station_options &o) {
     for (std::size_t i = 0; i < o.device_count && o.slots_file != nullptr; ++i) {
         bool listed = false;
         veld::slot_of(o.slots, o.devices[i], veld::usb_path(o.devices[i]), listed);
-        if (!listed) return veld::usage_error(program, "%s is in no slot of %s", o.devices[i], o.slots_file);
+        if (!listed) return veld::refuse(program, "%s is in no slot of %s", o.devices[i], o.slots_file);
     }
-    return -1;
+    return true;
 }
 
 // Two words for one port would give it two jobs at once.
-int check_distinct(char *const devices[], std::size_t count) {
+bool check_distinct(char *const devices[], std::size_t count) {
     std::vector<std::string> seen(count);
     for (std::size_t i = 0; i < count; ++i) {
         seen[i] = veld::device_identity(devices[i]);
         for (std::size_t j = 0; j < i && !seen[i].empty(); ++j) {
             if (seen[j] == seen[i]) {
-                return veld::usage_error(program, "%s and %s are the same port", devices[j], devices[i]);
+                return veld::refuse(program, "%s and %s are the same port", devices[j], devices[i]);
             }
         }
     }
-    return -1;
+    return true;
 }
 
-// This program's own option, c (one its table knows), with its value; -1
-// when it is fine, else the exit status.
-int read_option(int c, command_line &line) {
+// This program's own option, c (one its table knows), with its value;
+// false when it is refused (said) or the run is over (--help).
+bool read_option(int c, command_line &line) {
     veld::station_options &o = line.station;
     veld::reason why;
     double value = 0;
     switch (c) {
         case name_option:
-            if (!veld::check_name_format(veld::optarg, why)) return veld::usage_error(program, "--name: %s", why.text);
+            if (!veld::check_name_format(veld::optarg, why)) return veld::refuse(program, "--name: %s", why.text);
             o.name = veld::optarg;
-            return -1;
+            return true;
         case jobs_option:
             if (!veld::read_number(veld::optarg, 1, 1e6, value) || value != static_cast<long>(value)) {
-                return veld::usage_error(program, "--jobs takes a whole number, at least 1, not %s", veld::optarg);
+                return veld::refuse(program, "--jobs takes a whole number, at least 1, not %s", veld::optarg);
             }
             o.jobs = static_cast<std::size_t>(value);
-            return -1;
-        case report_option: line.report = veld::optarg; return -1;
-        case log_dir_option: o.log_dir = veld::optarg; return -1;
-        case station_option: o.run.station = veld::optarg; return -1;
-        case manifest_option: o.manifest_file = veld::optarg; return -1;
-        case resume_option: o.resume = true; return -1;
-        case check_option: line.check = true; return -1;
+            return true;
+        case report_option: line.report = veld::optarg; return true;
+        case log_dir_option: o.log_dir = veld::optarg; return true;
+        case station_option: o.run.station = veld::optarg; return true;
+        case manifest_option: o.manifest_file = veld::optarg; return true;
+        case resume_option: o.resume = true; return true;
+        case check_option: line.check = true; return true;
         case probe_timeout_option:
             if (!veld::read_number(veld::optarg, 0.001, 3600, value)) {
-                return veld::usage_error(program, "--probe-timeout takes seconds, more than 0 and at most 3600, not %s",
+                return veld::refuse(program, "--probe-timeout takes seconds, more than 0 and at most 3600, not %s",
                                          veld::optarg);
             }
             o.probe_timeout_ms = static_cast<long>(value * 1000 + 0.5);
-            return -1;
+            return true;
         case boot_wait_option:
             if (!veld::read_number(veld::optarg, 0, 86400, value)) {
-                return veld::usage_error(program, "--boot-wait takes seconds, from 0 to 86400, not %s", veld::optarg);
+                return veld::refuse(program, "--boot-wait takes seconds, from 0 to 86400, not %s", veld::optarg);
             }
             o.boot_wait_ms = static_cast<long>(value * 1000 + 0.5);
-            return -1;
+            return true;
         case slots_option:
             o.slots_file = veld::optarg;
-            if (!veld::read_slots(o.slots_file, o.slots, why)) return veld::usage_error(program, "--slots %s", why.text);
-            return -1;
-        case operator_option: o.run.operator_name = veld::optarg; return -1;
+            if (!veld::read_slots(o.slots_file, o.slots, why)) return veld::refuse(program, "--slots %s", why.text);
+            return true;
+        case operator_option: o.run.operator_name = veld::optarg; return true;
         case watch_option:
             o.watch = true;
-            if (veld::optarg == nullptr) return -1;
-            if (o.patterns.size() == max_patterns) return veld::usage_error(program, "more than 16 patterns");
+            if (veld::optarg == nullptr) return true;
+            if (o.patterns.size() == max_patterns) return veld::refuse(program, "more than 16 patterns");
             o.patterns.push_back(veld::optarg);
-            return -1;
-        case 'q': o.quiet = true; return -1;
-        case 'v': o.verbose = true; return -1;
-        case 'h': std::printf("%s%s%s", usage_head, veld::port_options_usage, usage_tail); return 0;
+            return true;
+        case 'q': o.quiet = true; return true;
+        case 'v': o.verbose = true; return true;
+        case 'h':
+            std::printf("%s%s%s", usage_head, veld::port_options_usage, usage_tail);
+            line.helped = true;
+            return false;
     }
-    if (!veld::read_port_option(c, veld::optarg, o.port, why)) return veld::usage_error(program, "%s", why.text);
-    return -1;
+    if (!veld::read_port_option(c, veld::optarg, o.port, why)) return veld::refuse(program, "%s", why.text);
+    return true;
 }
 
-// Returns -1 when the words are fine, else the exit status (0 after --help).
-int read_command_line(int argc, char *argv[], command_line &line) {
+// false when the words are refused (said) or the run is over (--help).
+bool read_command_line(int argc, char *argv[], command_line &line) {
     // The first -- ends this program's words; veldconf's follow it.
     int split = 1;
     while (split < argc && std::strcmp(argv[split], "--") != 0) ++split;
@@ -234,58 +238,56 @@ int read_command_line(int argc, char *argv[], command_line &line) {
         if (c == '?' || c == ':') {
             veld::report_bad_option(program, c, split, argv);
             std::fprintf(stderr, "Try '%s --help'.\n", program);
-            return 2;
+            return false;
         }
-        const int status = read_option(c, line);
-        if (status >= 0) return status;
+        if (!read_option(c, line)) return false;
     }
     veld::station_options &o = line.station;
-    if (split == argc) return veld::usage_error(program, "no -- before veldconf's options");
+    if (split == argc) return veld::refuse(program, "no -- before veldconf's options");
     o.devices = argv + veld::optind;
     o.device_count = static_cast<std::size_t>(split - veld::optind);
-    if (o.watch && o.device_count > 0) return veld::usage_error(program, "--watch takes no DEVICE: %s", o.devices[0]);
-    if (!o.watch && o.device_count == 0) return veld::usage_error(program, "no DEVICE given");
-    if (o.device_count > max_devices) return veld::usage_error(program, "more than 256 devices");
+    if (o.watch && o.device_count > 0) return veld::refuse(program, "--watch takes no DEVICE: %s", o.devices[0]);
+    if (!o.watch && o.device_count == 0) return veld::refuse(program, "no DEVICE given");
+    if (o.device_count > max_devices) return veld::refuse(program, "more than 256 devices");
     // veldconf's words, with its program name where the -- stood.
-    if (int status = check_distinct(o.devices, o.device_count); status >= 0) return status;
-    if (int status = check_slotted(o); status >= 0) return status;
+    if (!check_distinct(o.devices, o.device_count) || !check_slotted(o)) return false;
     static char veldconf_name[] = "veldconf";
     argv[split] = veldconf_name;
-    if (int status = read_veldconf_options(argc - split, argv + split, o.tool); status >= 0) return status;
+    if (!read_veldconf_options(argc - split, argv + split, o.tool)) return false;
     return check_names_and_rows(o);
 }
 
 // With --resume, the report says what was done before; a line cut short
 // by a crash is passed over, and said.
-int read_done(const command_line &line, veld::station_options &o) {
-    if (!o.resume) return -1;
-    if (line.report == nullptr) return veld::usage_error(program, "--resume reads the report: give --report FILE");
+bool read_done(const command_line &line, veld::station_options &o) {
+    if (!o.resume) return true;
+    if (line.report == nullptr) return veld::refuse(program, "--resume reads the report: give --report FILE");
     veld::reason why;
-    if (!veld::read_resume(line.report, o.done, why)) return veld::usage_error(program, "--resume: %s: %s", line.report, why.text);
+    if (!veld::read_resume(line.report, o.done, why)) return veld::refuse(program, "--resume: %s: %s", line.report, why.text);
     for (long cut : o.done.cut_lines) {
         std::fprintf(stderr, "%s: warning: %s: line %ld is cut short (a crash?), passed over\n", program, line.report, cut);
     }
-    return -1;
+    return true;
 }
 
 // The report and the transcripts' folder must take what the run writes,
 // tried as the run writes it: a run opens the report, --check only tries
 // it, leaving no file behind.
-int check_records(const command_line &line, veld::station *st) {
+bool check_records(const command_line &line, veld::station *st) {
     veld::reason why;
     const bool report_fine = line.report == nullptr ||
                              (st != nullptr ? (st->reporting = veld::record_open(st->report, line.report, why))
                                             : veld::record_check(line.report, why));
     if (!report_fine) {
         std::fprintf(stderr, "%s: cannot write %s: %s\n", program, line.report, why.text);
-        return 2;
+        return false;
     }
     const char *log_dir = line.station.log_dir;
     if (log_dir != nullptr && !veld::check_transcript_folder(log_dir, why)) {
         std::fprintf(stderr, "%s: cannot write in %s: %s\n", program, log_dir, why.text);
-        return 2;
+        return false;
     }
-    return -1;
+    return true;
 }
 
 // A killed run's working transcripts are the only trace of what it sent:
@@ -311,8 +313,7 @@ int main(int argc, char *argv[]) {
     o.boot_wait_ms = 30000;
     o.name = "{imei};{imsi}";
     o.run = {veld::host_name(), nullptr, veld::make_run_id(), VELDCONF_VERSION};
-    int status = read_command_line(argc, argv, line);
-    if (status >= 0 || (status = read_done(line, o)) >= 0) return status;
+    if (!read_command_line(argc, argv, line) || !read_done(line, o)) return line.helped ? 0 : 2;
     if (veld::modem_manager_runs()) {
         std::fprintf(stderr, "%s: warning: ModemManager runs: it probes new serial ports and takes answers "
                              "meant for this station (man veldconf-provision says how to keep it off)\n",
@@ -320,7 +321,7 @@ int main(int argc, char *argv[]) {
     }
     say_unfinished(o.log_dir);
     if (line.check) {
-        if ((status = check_records(line, nullptr)) >= 0) return status;
+        if (!check_records(line, nullptr)) return 2;
         veld::write_plan(o, stdout);
         return std::fflush(stdout) == 0 ? 0 : 3;
     }
@@ -329,12 +330,12 @@ int main(int argc, char *argv[]) {
     st.view.on = !o.quiet && veld::is_terminal(stderr) && veld::terminal_moves_cursor();
     st.out.view_on = st.view.on;
     st.out.shares_stdout = veld::same_terminal(stdout, stderr);
-    if ((status = check_records(line, &st)) >= 0) return status;
+    if (!check_records(line, &st)) return 2;
     veld::port_catch_interrupts();
     const bool written = veld::run_station(st);
     veld::reason why;
     const bool closed = !st.reporting || veld::record_close(st.report, why);
-    status = veld::station_status(st);
+    int status = veld::station_status(st);
     if (!closed) {
         std::fprintf(stderr, "%s: the report %s may be cut short: %s\n", program, line.report, why.text);
         status = 3;
