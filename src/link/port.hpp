@@ -12,12 +12,6 @@
 
 #include "text.hpp"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <termios.h>
-#endif
-
 namespace veld {
 
 // Why a port could not be had. gone: the device is not there (any more);
@@ -25,16 +19,13 @@ namespace veld {
 enum class port_fault { none, bad_rate, cannot_open, gone, in_use, not_a_port, cannot_configure };
 
 struct serial_port {
-#ifdef _WIN32
-    HANDLE handle;
-    DCB saved_state;
-    COMMTIMEOUTS saved_timeouts;
-    long write_timeout_ms;  // as last set, 0 before the first write
-#else
-    int fd;
-    termios saved;
-    char lock[512];  // the lock file made for the port, or empty
-#endif
+    void *handle;  // the system's handle (Windows)
+    int fd;        // the file descriptor (elsewhere)
+    // The settings the port had when it was opened, as the platform's body
+    // keeps them.
+    alignas(8) unsigned char saved[128];
+    long write_timeout_ms;  // as last set (Windows), 0 before the first write
+    char lock[512];         // the lock file made for the port, or empty (POSIX)
     bool restore;  // the saved settings are to be put back
     port_fault fault;  // why the last port_open failed
 };

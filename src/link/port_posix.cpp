@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +15,8 @@
 #include "port.hpp"
 
 namespace veld {
+
+static_assert(sizeof(termios) <= sizeof(serial_port::saved), "the port's saved settings fit");
 
 namespace {
 
@@ -172,8 +175,9 @@ port_fault open_raw(serial_port &port, const char *device, long baud, bool rtsct
         port.fd = -1;
         return port_fault::in_use;
     }
-    if (tcgetattr(port.fd, &port.saved) != 0) return fail(port, port_fault::not_a_port, detail);
-    termios raw = port.saved;
+    termios raw{};
+    if (tcgetattr(port.fd, &raw) != 0) return fail(port, port_fault::not_a_port, detail);
+    std::memcpy(port.saved, &raw, sizeof raw);
     cfmakeraw(&raw);
     raw.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     raw.c_cflag |= CS8 | CLOCAL | CREAD | (rtscts ? CRTSCTS : 0);
@@ -254,7 +258,11 @@ int port_write(serial_port &port, const char *data, std::size_t len, long timeou
 
 void port_close(serial_port &port) {
     if (port.fd < 0) return;
-    if (port.restore) tcsetattr(port.fd, TCSANOW, &port.saved);
+    if (port.restore) {
+        termios saved{};
+        std::memcpy(&saved, port.saved, sizeof saved);
+        tcsetattr(port.fd, TCSANOW, &saved);
+    }
     drop_lock_file(port);
     close(port.fd);
     port.fd = -1;

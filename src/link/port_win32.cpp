@@ -1,12 +1,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include <windows.h>
+
 #include "port.hpp"
 #include "system_text.hpp"
 
 namespace veld {
 
 namespace {
+
+// What the port's settings were, kept in serial_port::saved.
+struct saved_settings {
+    DCB state;
+    COMMTIMEOUTS timeouts;
+};
+static_assert(sizeof(saved_settings) <= sizeof(serial_port::saved), "the port's saved settings fit");
 
 volatile LONG interrupted = 0;
 HANDLE handled = nullptr;  // set once the records are written and the ports restored
@@ -54,12 +63,13 @@ port_fault open_raw(serial_port &port, const char *device, long baud, bool rtsct
                    ? port_fault::in_use
                    : port_fault::cannot_open;
     }
-    port.saved_state.DCBlength = sizeof port.saved_state;
-    if (!GetCommState(port.handle, &port.saved_state) ||
-        !GetCommTimeouts(port.handle, &port.saved_timeouts)) {
+    saved_settings kept{};
+    kept.state.DCBlength = sizeof kept.state;
+    if (!GetCommState(port.handle, &kept.state) || !GetCommTimeouts(port.handle, &kept.timeouts)) {
         return fail(port, port_fault::not_a_port, why, why_len);
     }
-    DCB state = port.saved_state;
+    std::memcpy(port.saved, &kept, sizeof kept);
+    DCB state = kept.state;
     state.BaudRate = static_cast<DWORD>(baud);
     state.ByteSize = 8;
     state.Parity = NOPARITY;
@@ -146,8 +156,10 @@ int port_write(serial_port &port, const char *data, std::size_t len, long timeou
 void port_close(serial_port &port) {
     if (port.handle == INVALID_HANDLE_VALUE || port.handle == nullptr) return;
     if (port.restore) {
-        SetCommState(port.handle, &port.saved_state);
-        SetCommTimeouts(port.handle, &port.saved_timeouts);
+        saved_settings kept{};
+        std::memcpy(&kept, port.saved, sizeof kept);
+        SetCommState(port.handle, &kept.state);
+        SetCommTimeouts(port.handle, &kept.timeouts);
     }
     CloseHandle(port.handle);
     port.handle = INVALID_HANDLE_VALUE;
