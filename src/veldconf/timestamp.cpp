@@ -1,5 +1,7 @@
 #include "timestamp.hpp"
 
+#include "calendar.hpp"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -12,13 +14,7 @@ void format_time(long long epoch_ms, bool utc, const char *pattern, const char *
                  char *out, std::size_t capacity) {
     const std::time_t seconds = static_cast<std::time_t>(epoch_ms / 1000);
     std::tm parts{};
-#ifdef _WIN32
-    if (utc) gmtime_s(&parts, &seconds);
-    else localtime_s(&parts, &seconds);
-#else
-    if (utc) gmtime_r(&seconds, &parts);
-    else localtime_r(&seconds, &parts);
-#endif
+    calendar_time(seconds, utc, parts);
     const std::size_t n = std::strftime(out, capacity, pattern, &parts);
     std::snprintf(out + n, capacity - n, millis_pattern, static_cast<int>(epoch_ms % 1000));
 }
