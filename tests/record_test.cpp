@@ -13,6 +13,7 @@
 #include "temp_folder.hpp"
 #include "record_file.hpp"
 #include "records.hpp"
+#include "transcript_file.hpp"
 #include "slots.hpp"
 #include "watch.hpp"
 #include "text.hpp"

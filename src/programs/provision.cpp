@@ -15,6 +15,7 @@
 #include "settings.hpp"
 #include "plan.hpp"
 #include "station.hpp"
+#include "transcript_file.hpp"
 #include "terminal.hpp"
 #include "watch.hpp"
 
@@ -337,7 +338,8 @@ int main(int argc, char *argv[]) {
     const bool closed = !st.reporting || veld::record_close(st.report, why);
     int status = veld::station_status(st);
     if (!closed) {
-        std::fprintf(stderr, "%s: the report %s may be cut short: %s\n", program, line.report, why.text);
+        // Said only to a terminal that still takes output.
+        if (written) std::fprintf(stderr, "%s: the report %s may be cut short: %s\n", program, line.report, why.text);
         status = 3;
     }
     veld::port_interrupt_handled();

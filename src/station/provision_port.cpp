@@ -8,6 +8,7 @@
 #include "names.hpp"
 #include "record_file.hpp"
 #include "timestamp.hpp"
+#include "transcript_file.hpp"
 #include "watch.hpp"
 
 namespace veld {

@@ -47,12 +47,4 @@ bool record_sync(record_file &file, reason &why) { return FlushFileBuffers(file.
 bool record_close(record_file &file, reason &why) { return CloseHandle(file.handle) || system_fault(why); }
 
 
-bool take_name(const char *from, const char *to, bool &exists, reason &why) {
-    exists = false;
-    if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return true;  // never replaces
-    exists = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS;
-    return system_fault(why);
-}
-
-
 }  // namespace veld
