@@ -598,8 +598,8 @@ class ExfatMount:
     """An exFAT image on a loop device, mounted with FUSE at folder, filled
     up to about free bytes free."""
 
-    def __init__(self, work, folder, spec):
-        kib, _, free = spec.partition(" ")
+    def __init__(self, work, folder, size_and_room):
+        kib, _, free = size_and_room.partition(" ")
         self.folder, self.image = folder, os.path.join(work, "exfat.img")
         with open(self.image, "wb") as f:
             f.truncate(int(kib) * 1024)
