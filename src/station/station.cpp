@@ -62,9 +62,13 @@ void forget_pulled(station &st) {
     }
 }
 
+// Records that could not be written: a report object, a transcript or a
+// result line.
+std::size_t records_lost(station &st) { return st.lost + writer_lost(st.out); }
+
 // Ctrl-C, or a record that cannot be written: no port is opened any more.
 void halt_if_asked(station &st) {
-    if (port_interrupted() || st.lost > 0 || writer_lost(st.out) > 0) schedule_halt(st.ports);
+    if (port_interrupted() || records_lost(st) > 0) schedule_halt(st.ports);
 }
 
 // One job: takes queued ports until there will be none.
@@ -175,7 +179,7 @@ void give_up(station &st, const std::string &device) {
     } else if (st.no_job) {
         r.what = result::failed;
         fail(r.why, "not started: no job could start");
-    } else if (port_interrupted() || (st.lost == 0 && writer_lost(st.out) == 0)) {
+    } else if (port_interrupted() || records_lost(st) == 0) {
         r.what = result::interrupted;
         fail(r.why, "not started");
     } else {
@@ -346,7 +350,7 @@ bool run_station(station &st) {
 }
 
 int station_status(station &st) {
-    if (st.lost > 0 || writer_lost(st.out) > 0) return 3;
+    if (records_lost(st) > 0) return 3;
     return st.no_job || st.counts.failed > 0 || st.counts.interrupted > 0 ? 1 : 0;
 }
 

@@ -90,7 +90,7 @@ struct station {
     tally counts;
     std::map<std::size_t, held_line> held;  // by their objects' numbers, until those before are handed over
     std::size_t lines_written;  // handed to the writer, of the lines of objects
-    std::size_t lost;  // records that could not be written
+    std::size_t lost;  // report objects and transcripts not written (the writer counts lines)
     bool no_job;       // not one job could be started
     bool listing_failed;  // the watch's last look could not list the ports
     live_view view;
