@@ -48,16 +48,6 @@ void format_result_line(const port_record &r, std::string &out) {
     out += '\n';
 }
 
-std::string module_key(const std::string &imei, const std::string &imsi) { return imei + ";" + imsi; }
-
-const char *key_name(report_key key) {
-    static const char *const names[] = {"object",  "device",  "imei",       "imsi",   "endpoint", "command",
-                                        "lines",   "acknowledged", "result", "reason", "started", "seconds",
-                                        "station", "operator", "run",       "version", "transcript", "slot"};
-    static_assert(sizeof names / sizeof names[0] == static_cast<std::size_t>(report_key::count), "a name a key");
-    return names[static_cast<std::size_t>(key)];
-}
-
 namespace {
 
 // "KEY": "TEXT", or "KEY": null, and ", ".

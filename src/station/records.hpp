@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config.hpp"
+#include "report.hpp"
 #include "session.hpp"
 
 namespace veld {
@@ -41,10 +42,6 @@ struct port_record {
     std::string slot;         // where the port is on the fixture, or empty
 };
 
-// A module, as the station and its records know it: "IMEI;IMSI". One
-// IMEI with two SIMs is two modules.
-std::string module_key(const std::string &imei, const std::string &imsi);
-
 // What every object of a run says of the run: the station, the operator
 // (or null), the run's own id and the program's version.
 struct run_facts {
@@ -63,17 +60,6 @@ text_sink string_sink(std::string &text);
 // DEVICE, IMEI, RESULT, ACKNOWLEDGED/TOTAL, SECONDS, REASON, and a line end,
 // appended to out.
 void format_result_line(const port_record &r, std::string &out);
-
-// The report's keys, in the order each object holds them: the one list
-// that the writer and every reader of reports go by. object is the
-// object's id in the report: the run's id, a slash and its number in the
-// run.
-enum class report_key {
-    object, device, imei, imsi, endpoint, command, lines, acknowledged, result, reason, started, seconds,
-    station, operator_name, run, version, transcript, slot, count
-};
-
-const char *key_name(report_key key);
 
 // The report object, one line of JSON Lines, appended to out; number is
 // its number in the run, from 1.

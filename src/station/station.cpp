@@ -222,7 +222,7 @@ void put_verbose(void *context, const char *text, std::size_t len) {
 // each: a file's syncs take turns, and on some file systems (FUSE) hold
 // its writes back while they last, so the objects waiting to be written
 // go first.
-bool report_object(station &st, const port_record &r, std::size_t &number, reason &why) {
+bool write_report_object(station &st, const port_record &r, std::size_t &number, reason &why) {
     std::string object;
     ++st.writers_waiting;  // before the lock, so that a sync waiting for it knows
     std::unique_lock<std::mutex> hold(st.report_lock);
@@ -289,7 +289,7 @@ void publish(station &st, const port_record &r) {
     // The object is on the disk before the line says the port is done.
     reason why;
     std::size_t number = 0;
-    const bool kept = st.reporting && report_object(st, r, number, why);
+    const bool kept = st.reporting && write_report_object(st, r, number, why);
     std::string line;
     format_result_line(r, line);
     std::lock_guard<std::mutex> hold(st.lock);
