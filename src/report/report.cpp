@@ -15,6 +15,16 @@ const char *key_name(report_key key) {
     return names[static_cast<std::size_t>(key)];
 }
 
+namespace {
+
+void append(void *context, const char *text, std::size_t len) {
+    static_cast<std::string *>(context)->append(text, len);
+}
+
+}  // namespace
+
+text_sink string_sink(std::string &text) { return {append, &text}; }
+
 std::string module_key(const std::string &imei, const std::string &imsi) { return imei + ";" + imsi; }
 
 const std::string *member(const report_object &o, report_key key) {
@@ -237,6 +247,8 @@ bool shell_word(const std::string &text, std::size_t &at, std::string &word) {
 }
 
 }  // namespace
+
+bool parse_report_line(const std::string &line, report_object &o) { return parse_object(line, o) == parsed::whole; }
 
 bool read_report(const char *path, bool &missing, take_object take, void *context, reason &why) {
     input_file in{};

@@ -22,6 +22,9 @@ enum class report_key {
 
 const char *key_name(report_key key);
 
+// Escaped text appended to a string, as records are built.
+text_sink string_sink(std::string &text);
+
 // A module, as the station and its records know it: "IMEI;IMSI". One
 // IMEI with two SIMs is two modules.
 std::string module_key(const std::string &imei, const std::string &imsi);
@@ -39,6 +42,9 @@ const std::string *member(const report_object &o, report_key key);
 
 // The module (IMEI;IMSI) an object names, or empty.
 std::string module_named(const report_object &o);
+
+// One line as a whole report object; false when it is not one.
+bool parse_report_line(const std::string &line, report_object &o);
 
 // Called for each object, whole or cut short, with its line's number;
 // returns false, with why, to stop the reading.

@@ -23,16 +23,6 @@ const char *result_name(result r) {
     return "";
 }
 
-namespace {
-
-void append(void *context, const char *text, std::size_t len) {
-    static_cast<std::string *>(context)->append(text, len);
-}
-
-}  // namespace
-
-text_sink string_sink(std::string &text) { return {append, &text}; }
-
 void format_result_line(const port_record &r, std::string &out) {
     const text_sink to = string_sink(out);
     write_field(to, r.device.data(), r.device.size());

@@ -54,9 +54,6 @@ struct run_facts {
 // An id no other run takes: the moment, the process and a random number.
 std::string make_run_id();
 
-// Escaped text appended to a string, as the station builds its records.
-text_sink string_sink(std::string &text);
-
 // DEVICE, IMEI, RESULT, ACKNOWLEDGED/TOTAL, SECONDS, REASON, and a line end,
 // appended to out.
 void format_result_line(const port_record &r, std::string &out);

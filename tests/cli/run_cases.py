@@ -131,6 +131,15 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        them, the acknowledged ones and the refused one, or
                        none), and with {logdir} each transcript reads back
                        to what its module received
+  ledger: yes          {ledger} is a new database of its own on the tests'
+                       PostgreSQL server (VELDCONF_TEST_LEDGER names it,
+                       tests/ledger_server.sh starts it), dropped after
+  station: ARGS        DIR/veldconf-provision (--tools) runs with ARGS first,
+                       and must end 0 (each such line, in order)
+  step: ARGS           the tool runs with ARGS first, after the stations, and
+                       must end 0 (each such line, in order)
+  stdout-lines: PATHS  standard output holds the lines of these files, each
+                       once, in any order (the lines cut short aside)
   define: NAME         starts a text that cases use as {NAME}
   text: TEXT           appended to the text being defined
 TEXT takes the escapes \\r \\n \\t \\\\ and \\xNN; {C*N} stands for the text C
@@ -223,9 +232,9 @@ def parse(path):
                          "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
                          "modules", "appear", "report-consistent", "at-once", "runs-before",
-                         "replug", "repoint", "logs"):
+                         "replug", "repoint", "logs", "ledger", "stdout-lines"):
                 block[key] = value
-            elif key in ("received", "received-raw", "results", "report-has", "file", "holds"):
+            elif key in ("received", "received-raw", "results", "report-has", "file", "holds", "station", "step"):
                 block.setdefault(key, []).append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
@@ -649,6 +658,58 @@ class SlowDisk:
         self.proc.wait(timeout=10)
 
 
+class Database:
+    """A database of the case's own on the tests' server: {ledger}."""
+    made = 0
+
+    def __init__(self, defines):
+        self.server = os.environ.get("VELDCONF_TEST_LEDGER")
+        if not self.server:
+            raise ValueError("no VELDCONF_TEST_LEDGER: run these cases under tests/ledger_server.sh")
+        Database.made += 1
+        self.name = f"case_{os.getpid()}_{Database.made}"
+        self.sql(f"CREATE DATABASE {self.name}")
+        defines["ledger"] = f"{self.server} dbname={self.name}"
+
+    def sql(self, statement):
+        subprocess.run(["psql", self.server, "-qXc", statement], check=True, capture_output=True)
+
+    def drop(self):
+        self.sql(f"DROP DATABASE IF EXISTS {self.name} WITH (FORCE)")
+
+
+def run_steps(case, command, prog, defines, options):
+    """The stations' runs and the tool's steps before the case's run."""
+    problems = []
+    runs = [([tool(options, "veldconf-provision")], args) for args in case.get("station", [])]
+    runs += [(command, args) for args in case.get("step", [])]
+    for first, args in runs:
+        argv = first + words({"args": [args]}, defines)
+        done = subprocess.run(argv, capture_output=True, timeout=60)
+        if done.returncode != 0:
+            problems.append(f"{args} ended {done.returncode}: {done.stderr[:300]!r}")
+    return problems
+
+
+def whole_object(line):
+    try:
+        return isinstance(json.loads(line), dict)
+    except ValueError:
+        return False
+
+
+def check_stdout_lines(paths, out, defines):
+    """Standard output against the lines of the files, as sets."""
+    want = []
+    for path in expand(paths, defines).split():
+        with open(path, "rb") as f:
+            want += [line for line in f.read().splitlines() if whole_object(line)]
+    got = out.splitlines()
+    if sorted(got) != sorted(want) or len(set(got)) != len(got):
+        return [f"stdout holds {len(got)} lines, the files {len(want)}: {sorted(set(got) ^ set(want))[:2]!r}"]
+    return []
+
+
 def check_objects(wanted, defines):
     """PATH N: the file holds N lines, each a whole JSON object."""
     path, count = expand(wanted, defines).rsplit(" ", 1)
@@ -685,9 +746,12 @@ def run_case(case, command, prog, defines, options):
                             defines["small"]], check=True)
         mounted = (ExfatMount(work, defines["small"], case["exfat"]) if "exfat" in case else
                    SlowDisk(work, defines["small"], case["slow-disk"]) if "slow-disk" in case else None)
+        database = Database(defines) if "ledger" in case else None
         try:
             return run_in(case, command, prog, defines, options, stdin, work)
         finally:
+            if database:
+                database.drop()
             if "tmpfs" in case:
                 subprocess.run(["umount", defines["small"]], check=True)
             if mounted:
@@ -736,6 +800,7 @@ def run_in(case, command, prog, defines, options, stdin, work):
     try:
         lock = module.lock_file(locks) if module else None
         problems = run_before(case, command, prog, defines, modules)
+        problems += run_steps(case, command, prog, defines, options)
         reported = report_lines(defines["report"])
         more, out = run_command(case, command, prog, defines, stdin, locks, lock)
         problems += more
@@ -764,6 +829,8 @@ def run_in(case, command, prog, defines, options, stdin, work):
             problems.append(f"result lines\n  got  {result_lines(out)}\n  want {want}")
     if "syscalls" in case:
         problems += check_sync_order(defines["trace"])
+    if "stdout-lines" in case:
+        problems += check_stdout_lines(case["stdout-lines"], out, defines)
     for holds in case.get("holds", []):
         folder, *names = expand(holds, defines).split()
         if sorted(os.listdir(folder)) != sorted(names):
@@ -837,7 +904,7 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
     env["VELDCONF_LOCK_DIR"] = locks
     env["VELDCONF_SYSFS"] = defines["sysfs"]
     env["VELDCONF_PROC"] = defines["proc"]
-    env.update(case["env"])
+    env.update({name: expand(value, defines) for name, value in case["env"].items()})
     if len(command) == 1:
         argv, executable = [prog.encode()] + args, command[0]
     else:
@@ -879,7 +946,7 @@ def run_command(case, command, prog, defines, stdin, locks, lock):
         pattern = decode(expand(case["stdout~"], defines))
         if not re.fullmatch(pattern, out, re.DOTALL):
             problems.append(f"stdout {out[:300]!r} does not match {pattern[:300]!r}")
-    elif sink is None and "results" not in case:
+    elif sink is None and "results" not in case and "stdout-lines" not in case:
         want = decode(expand("".join(case["stdout"]), defines))
         if out != want:
             problems.append(f"stdout\n  got  {out[:600]!r}\n  want {want[:600]!r}")

@@ -1,0 +1,77 @@
+// A plant's ledger, as every program sees it: lots, their manifests, and
+// the results every station recorded, each kept as its report line. The
+// programs are given PostgreSQL (ledger_postgres.hpp); the tests a ledger
+// held in memory with the same contract, so that the logic above it runs
+// without a server.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "text.hpp"
+
+namespace veld {
+
+// A manifest row: the module's IMEI and its cells (column, value), the
+// empty ones left out.
+struct manifest_entry {
+    long line;
+    std::string imei;
+    std::vector<std::pair<std::string, std::string>> cells;
+};
+
+// One report object, as the ledger keeps it: the columns it is found by
+// (empty where the object holds null) and the line itself.
+struct result_row {
+    std::string object, lot, imei, imsi, station, run, endpoint, server_uri, result, started, line;
+};
+
+// A lot's counts for one station and result.
+struct station_count {
+    std::string station, result;
+    long long results;
+};
+
+// A result named in a finding: a module configured twice, or one end of
+// an endpoint name given to two modules on one server URI.
+struct listed_result {
+    std::string server_uri, endpoint, imei, imsi, lot, station, started, object;
+};
+
+// A claim made and never finished.
+struct open_claim {
+    std::string imei, imsi, station, run, claimed, lease_until;
+};
+
+struct lot_status {
+    std::vector<station_count> counts;   // by station, then result
+    std::vector<listed_result> twice;    // by module, then started
+    std::vector<listed_result> clashes;  // by server URI and name, then started
+    std::vector<open_claim> claims;      // by claimed
+};
+
+// Each operation is one transaction: done whole, or not at all (false,
+// with why).
+struct ledger {
+    void *context;
+    bool (*lot_exists)(void *context, const std::string &lot, bool &exists, reason &why);
+    // Creates the lot; created is false when it was there.
+    bool (*create_lot)(void *context, const std::string &lot, bool &created, reason &why);
+    // Adds the rows to the lot; a row for a module the lot holds with the
+    // same cells is passed over, one with other cells refused, naming it.
+    bool (*add_manifest)(void *context, const std::string &lot, const std::vector<manifest_entry> &rows,
+                         std::size_t &added, reason &why);
+    // The lot's manifest rows, in the order of their lines.
+    bool (*read_manifest)(void *context, const std::string &lot, std::vector<manifest_entry> &rows, reason &why);
+    // Adds each row whose object the ledger does not hold; its lot must be
+    // there.
+    bool (*add_results)(void *context, const std::vector<result_row> &rows, std::size_t &added, reason &why);
+    bool (*read_status)(void *context, const std::string &lot, lot_status &status, reason &why);
+    // Hands each result line of the lot to each, in the order they came.
+    bool (*read_lines)(void *context, const std::string &lot, void (*each)(void *to, const std::string &line),
+                       void *to, reason &why);
+};
+
+}  // namespace veld

@@ -1,0 +1,415 @@
+#include "ledger_postgres.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <libpq-fe.h>
+#include <memory>
+
+#include "report.hpp"
+#include "schema.hpp"
+
+namespace veld {
+
+namespace {
+
+PGconn *connection_of(void *context) { return static_cast<PGconn *>(static_cast<postgres_ledger *>(context)->connection); }
+
+// libpq's messages end in a line end and may span lines: one line here.
+std::string one_line(const char *message) {
+    std::string text;
+    for (const char *c = message == nullptr ? "" : message; *c != '\0'; ++c) {
+        const bool blank = *c == '\n' || *c == '\t' || *c == ' ';
+        if (!blank) text += *c;
+        else if (!text.empty() && text.back() != ' ') text += ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+struct result_deleter {
+    void operator()(PGresult *r) const { PQclear(r); }
+};
+using result = std::unique_ptr<PGresult, result_deleter>;
+
+bool failed_with(const result &r, PGconn *c, reason &why) {
+    const char *primary = r ? PQresultErrorField(r.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    return fail(why, "the ledger: %s", one_line(primary != nullptr ? primary : PQerrorMessage(c)).c_str());
+}
+
+// sql with its parameters, as text; false with the server's reason.
+bool run(PGconn *c, const char *sql, const std::vector<const std::string *> &params, result &out, reason &why) {
+    std::vector<const char *> values;
+    for (const std::string *p : params) values.push_back(p == nullptr ? nullptr : p->c_str());
+    out.reset(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
+    const ExecStatusType status = out ? PQresultStatus(out.get()) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || failed_with(out, c, why);
+}
+
+// sql, which may be several statements, with no parameters.
+bool run(PGconn *c, const char *sql, reason &why) {
+    const result r(PQexec(c, sql));
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || failed_with(r, c, why);
+}
+
+// Ends the transaction the way it went; a failure keeps its reason.
+bool finish(PGconn *c, bool done, reason &why) {
+    if (done) return run(c, "COMMIT", why);
+    reason ignored;
+    run(c, "ROLLBACK", ignored);
+    return false;
+}
+
+std::string field(const result &r, int row, int column) {
+    return PQgetisnull(r.get(), row, column) ? std::string() : PQgetvalue(r.get(), row, column);
+}
+
+// COPY's text format: a field with its backslashes, tabs and line ends
+// escaped, \N for null.
+void put_copy_field(std::string &out, const std::string &text, bool null_when_empty) {
+    if (null_when_empty && text.empty()) {
+        out += "\\N";
+        return;
+    }
+    for (char c : text) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+}
+
+// Sends rows (each ending in a line end) to a COPY ... FROM STDIN already
+// started by sql.
+bool copy_in(PGconn *c, const char *sql, const std::string &rows, reason &why) {
+    result started(PQexec(c, sql));
+    if (!started || PQresultStatus(started.get()) != PGRES_COPY_IN) return failed_with(started, c, why);
+    const std::size_t piece = 1 << 20;
+    for (std::size_t at = 0; at < rows.size(); at += piece) {
+        const std::size_t len = rows.size() - at < piece ? rows.size() - at : piece;
+        if (PQputCopyData(c, rows.data() + at, static_cast<int>(len)) != 1) break;
+    }
+    PQputCopyEnd(c, nullptr);
+    bool done = true;
+    for (result r(PQgetResult(c)); r; r.reset(PQgetResult(c))) {
+        if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && done) done = failed_with(r, c, why);
+    }
+    return done;
+}
+
+const char moment[] = "to_char(%s AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
+
+std::string utc(const char *column) {
+    char text[160];
+    std::snprintf(text, sizeof text, moment, column);
+    return text;
+}
+
+bool lot_exists(void *context, const std::string &lot, bool &exists, reason &why) {
+    result r;
+    if (!run(connection_of(context), "SELECT 1 FROM lots WHERE lot = $1", {&lot}, r, why)) return false;
+    exists = PQntuples(r.get()) == 1;
+    return true;
+}
+
+bool create_lot(void *context, const std::string &lot, bool &created, reason &why) {
+    result r;
+    if (!run(connection_of(context), "INSERT INTO lots (lot) VALUES ($1) ON CONFLICT DO NOTHING", {&lot}, r, why)) {
+        return false;
+    }
+    created = std::strcmp(PQcmdTuples(r.get()), "1") == 0;
+    return true;
+}
+
+// A row's cells as a JSON object.
+std::string cells_json(const manifest_entry &row) {
+    std::string json;
+    for (const auto &cell : row.cells) {
+        write_json_member(string_sink(json), cell.first.c_str(), cell.second.data(), cell.second.size());
+    }
+    if (!json.empty()) json.resize(json.size() - 2);  // the last ", "
+    return "{" + json + "}";
+}
+
+bool add_manifest_rows(PGconn *c, const std::string &lot, const std::vector<manifest_entry> &rows,
+                       std::size_t &added, reason &why) {
+    result r;
+    if (!run(c, "SELECT 1 FROM lots WHERE lot = $1 FOR UPDATE", {&lot}, r, why)) return false;
+    if (PQntuples(r.get()) == 0) return fail(why, "no lot %s in the ledger", lot.c_str());
+    std::string copy;
+    for (const manifest_entry &row : rows) {
+        put_copy_field(copy, row.imei, false);
+        copy += '\t';
+        put_copy_field(copy, cells_json(row), false);
+        copy += '\t' + std::to_string(row.line) + '\n';
+    }
+    if (!run(c, "CREATE TEMP TABLE incoming_rows (imei text, cells jsonb, line integer) ON COMMIT DROP", why) ||
+        !copy_in(c, "COPY incoming_rows FROM STDIN", copy, why) ||
+        !run(c,
+             "SELECT i.line, i.imei, m.line FROM incoming_rows i JOIN manifest m ON m.lot = $1 AND m.imei = i.imei "
+             "WHERE m.cells <> i.cells ORDER BY i.line LIMIT 1",
+             {&lot}, r, why)) {
+        return false;
+    }
+    if (PQntuples(r.get()) == 1) {
+        return fail(why, "line %s: module %s is in the lot with other values (its line %s there)",
+                    PQgetvalue(r.get(), 0, 0), PQgetvalue(r.get(), 0, 1), PQgetvalue(r.get(), 0, 2));
+    }
+    if (!run(c,
+             "INSERT INTO manifest (lot, imei, cells, line) SELECT $1, imei, cells, line FROM incoming_rows "
+             "ORDER BY line ON CONFLICT DO NOTHING",
+             {&lot}, r, why)) {
+        return false;
+    }
+    added = std::strtoull(PQcmdTuples(r.get()), nullptr, 10);
+    return true;
+}
+
+bool add_manifest(void *context, const std::string &lot, const std::vector<manifest_entry> &rows,
+                  std::size_t &added, reason &why) {
+    PGconn *c = connection_of(context);
+    return run(c, "BEGIN", why) && finish(c, add_manifest_rows(c, lot, rows, added, why), why);
+}
+
+bool read_manifest(void *context, const std::string &lot, std::vector<manifest_entry> &rows, reason &why) {
+    result r;
+    if (!run(connection_of(context),
+             "SELECT m.line, m.imei, c.key, c.value FROM manifest m LEFT JOIN LATERAL jsonb_each_text(m.cells) c "
+             "ON true WHERE m.lot = $1 ORDER BY m.line, c.key",
+             {&lot}, r, why)) {
+        return false;
+    }
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+        const long line = std::atol(PQgetvalue(r.get(), i, 0));
+        if (rows.empty() || rows.back().line != line) rows.push_back({line, field(r, i, 1), {}});
+        if (!PQgetisnull(r.get(), i, 2)) rows.back().cells.emplace_back(field(r, i, 2), field(r, i, 3));
+    }
+    return true;
+}
+
+bool add_result_rows(PGconn *c, const std::vector<result_row> &rows, std::size_t &added, reason &why) {
+    std::string copy;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const result_row &row = rows[i];
+        copy += std::to_string(i) + '\t';
+        for (const std::string *text : {&row.object, &row.lot, &row.imei, &row.imsi, &row.station, &row.run,
+                                         &row.endpoint, &row.server_uri, &row.result, &row.started, &row.line}) {
+            const bool nullable = text == &row.imei || text == &row.imsi || text == &row.run ||
+                                  text == &row.endpoint || text == &row.server_uri;
+            put_copy_field(copy, *text, nullable);
+            copy += text == &row.line ? '\n' : '\t';
+        }
+    }
+    result r;
+    if (!run(c,
+             "CREATE TEMP TABLE incoming (n bigint, object text, lot text, imei text, imsi text, station text, "
+             "run text, endpoint text, server_uri text, result text, started text, line text) ON COMMIT DROP",
+             why) ||
+        !copy_in(c, "COPY incoming FROM STDIN", copy, why) ||
+        !run(c,
+             "SELECT i.n, i.object FROM incoming i JOIN results r USING (object) WHERE r.line <> i.line "
+             "ORDER BY i.n LIMIT 1",
+             {}, r, why)) {
+        return false;
+    }
+    if (PQntuples(r.get()) == 1) {
+        return fail(why, "object %s is in the ledger with other text than the report's", PQgetvalue(r.get(), 0, 1));
+    }
+    if (!run(c,
+             "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, result, started, "
+             "line) SELECT object, lot, imei, imsi, station, run, endpoint, server_uri, result, "
+             "started::timestamptz, line FROM incoming ORDER BY n ON CONFLICT (object) DO NOTHING",
+             {}, r, why)) {
+        return false;
+    }
+    added = std::strtoull(PQcmdTuples(r.get()), nullptr, 10);
+    return true;
+}
+
+bool add_results(void *context, const std::vector<result_row> &rows, std::size_t &added, reason &why) {
+    PGconn *c = connection_of(context);
+    return run(c, "BEGIN", why) && finish(c, add_result_rows(c, rows, added, why), why);
+}
+
+void take_listed(const result &r, std::vector<listed_result> &list) {
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+        list.push_back({field(r, i, 0), field(r, i, 1), field(r, i, 2), field(r, i, 3), field(r, i, 4),
+                        field(r, i, 5), field(r, i, 6), field(r, i, 7)});
+    }
+}
+
+bool read_status_in(PGconn *c, const std::string &lot, lot_status &status, reason &why) {
+    const std::string listed = "SELECT r.server_uri, r.endpoint, r.imei, r.imsi, r.lot, r.station, " +
+                               utc("r.started") + ", r.object FROM results r ";
+    const std::string twice = listed +
+        "JOIN modules m ON r.lot = m.lot AND r.imei = m.imei AND r.imsi = m.imsi AND r.result = 'configured' "
+        "WHERE m.lot = $1 AND m.configured > 1 ORDER BY r.imei, r.imsi, r.started, r.object";
+    const std::string clashes = listed +
+        "JOIN (SELECT DISTINCT r.server_uri, r.endpoint FROM clashes c JOIN results r USING (object) "
+        "JOIN names n USING (server_uri, endpoint) WHERE r.lot = $1 OR n.lot = $1) k USING (server_uri, endpoint) "
+        "WHERE r.result = 'configured' ORDER BY r.server_uri, r.endpoint, r.started, r.object";
+    const std::string claims = "SELECT imei, imsi, station, run, " + utc("claimed") + ", " + utc("lease_until") +
+                               " FROM claims WHERE lot = $1 AND finished IS NULL ORDER BY claimed";
+    result r;
+    if (!run(c, "SELECT station, result, results FROM tallies WHERE lot = $1 ORDER BY station, result", {&lot}, r,
+             why)) {
+        return false;
+    }
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+        status.counts.push_back({field(r, i, 0), field(r, i, 1), std::atoll(PQgetvalue(r.get(), i, 2))});
+    }
+    if (!run(c, twice.c_str(), {&lot}, r, why)) return false;
+    take_listed(r, status.twice);
+    if (!run(c, clashes.c_str(), {&lot}, r, why)) return false;
+    take_listed(r, status.clashes);
+    if (!run(c, claims.c_str(), {&lot}, r, why)) return false;
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+        status.claims.push_back(
+            {field(r, i, 0), field(r, i, 1), field(r, i, 2), field(r, i, 3), field(r, i, 4), field(r, i, 5)});
+    }
+    return true;
+}
+
+bool read_status(void *context, const std::string &lot, lot_status &status, reason &why) {
+    PGconn *c = connection_of(context);
+    return run(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", why) &&
+           finish(c, read_status_in(c, lot, status, why), why);
+}
+
+bool read_lines(void *context, const std::string &lot, void (*each)(void *to, const std::string &line), void *to,
+                reason &why) {
+    PGconn *c = connection_of(context);
+    const char *values[] = {lot.c_str()};
+    if (PQsendQueryParams(c, "SELECT line FROM results WHERE lot = $1 ORDER BY seq", 1, nullptr, values, nullptr,
+                          nullptr, 0) != 1 ||
+        PQsetSingleRowMode(c) != 1) {
+        return fail(why, "the ledger: %s", one_line(PQerrorMessage(c)).c_str());
+    }
+    bool done = true;
+    for (result r(PQgetResult(c)); r; r.reset(PQgetResult(c))) {
+        const ExecStatusType status = PQresultStatus(r.get());
+        if (status == PGRES_SINGLE_TUPLE && done) each(to, field(r, 0, 0));
+        else if (status != PGRES_TUPLES_OK && status != PGRES_SINGLE_TUPLE && done) done = failed_with(r, c, why);
+    }
+    return done;
+}
+
+bool read_version(PGconn *c, int &version, reason &why) {
+    result r;
+    if (!run(c, "SELECT version FROM ledger_schema", {}, r, why)) return false;
+    version = PQntuples(r.get()) == 1 ? std::atoi(PQgetvalue(r.get(), 0, 0)) : 0;
+    return true;
+}
+
+std::string identifier(PGconn *c, const std::string &name) {
+    char *quoted = PQescapeIdentifier(c, name.data(), name.size());
+    std::string text = quoted == nullptr ? std::string() : quoted;
+    PQfreemem(quoted);
+    return text;
+}
+
+bool grant_station(PGconn *c, const char *role_name, reason &why) {
+    result r;
+    if (!run(c, "SELECT current_schema()", {}, r, why)) return false;
+    const std::string role = identifier(c, role_name);
+    const std::string schema = identifier(c, field(r, 0, 0));
+    if (role.empty() || schema.empty()) return fail(why, "the ledger: %s", one_line(PQerrorMessage(c)).c_str());
+    const std::string grants[] = {
+        "GRANT USAGE ON SCHEMA " + schema + " TO " + role,
+        "GRANT SELECT ON ledger_schema, ledger_settings, lots, manifest, results, tallies, modules, names, clashes, "
+        "lot_progress TO " + role,
+        "GRANT INSERT ON results TO " + role,
+        "GRANT SELECT, INSERT ON claims TO " + role,
+        "GRANT UPDATE (lease_until, finished) ON claims TO " + role,
+    };
+    for (const std::string &grant : grants) {
+        if (!run(c, grant.c_str(), why)) return false;
+    }
+    return true;
+}
+
+bool init_in(PGconn *c, const char *station_role, long lease_seconds, int &from, reason &why) {
+    if (!run(c, "SELECT pg_advisory_xact_lock(hashtext('veldconf-ledger init'))", why) ||
+        !run(c, "CREATE TABLE IF NOT EXISTS ledger_schema (version integer NOT NULL)", why) ||
+        !read_version(c, from, why)) {
+        return false;
+    }
+    if (from > schema_version) {
+        return fail(why, "the ledger's schema is version %d, newer than this program's (%d)", from, schema_version);
+    }
+    for (int n = from + 1; n <= schema_version; ++n) {
+        if (!run(c, schema_step(n), why)) return false;
+    }
+    const std::string version = std::to_string(schema_version);
+    const std::string lease = std::to_string(lease_seconds);
+    result r;
+    return run(c, "DELETE FROM ledger_schema", why) &&
+           run(c, "INSERT INTO ledger_schema (version) VALUES ($1)", {&version}, r, why) &&
+           (lease_seconds == 0 || run(c, "UPDATE ledger_settings SET lease_seconds = $1", {&lease}, r, why)) &&
+           (station_role == nullptr || grant_station(c, station_role, why));
+}
+
+void quiet(void *, const char *) {}
+
+}  // namespace
+
+bool check_command_line_ledger(const char *conninfo, reason &why) {
+    char *error = nullptr;
+    PQconninfoOption *options = PQconninfoParse(conninfo, &error);
+    if (options == nullptr) {
+        const std::string text = one_line(error != nullptr ? error : "out of memory");
+        PQfreemem(error);
+        return fail(why, "%s", text.c_str());
+    }
+    bool password = false;
+    for (PQconninfoOption *o = options; o->keyword != nullptr; ++o) {
+        password = password || (std::strcmp(o->keyword, "password") == 0 && o->val != nullptr && *o->val != '\0');
+    }
+    PQconninfoFree(options);
+    return !password || fail(why, "a password on the command line shows in the process list; "
+                                  "put it in ~/.pgpass, PGPASSFILE or PGPASSWORD");
+}
+
+bool postgres_open(const char *conninfo, postgres_ledger &pg, reason &why) {
+    PGconn *c = PQconnectdb(conninfo);
+    if (c == nullptr || PQstatus(c) != CONNECTION_OK) {
+        const std::string text = one_line(c == nullptr ? "out of memory" : PQerrorMessage(c));
+        PQfinish(c);
+        return fail(why, "cannot reach the ledger: %s", text.c_str());
+    }
+    PQsetNoticeProcessor(c, quiet, nullptr);  // "already exists, skipping" and the like
+    pg.connection = c;
+    return true;
+}
+
+void postgres_close(postgres_ledger &pg) {
+    PQfinish(static_cast<PGconn *>(pg.connection));
+    pg.connection = nullptr;
+}
+
+bool postgres_init(postgres_ledger &pg, const char *station_role, long lease_seconds, int &from, reason &why) {
+    PGconn *c = static_cast<PGconn *>(pg.connection);
+    return run(c, "BEGIN", why) && finish(c, init_in(c, station_role, lease_seconds, from, why), why);
+}
+
+bool postgres_check_schema(postgres_ledger &pg, reason &why) {
+    PGconn *c = static_cast<PGconn *>(pg.connection);
+    result r;
+    if (!run(c, "SELECT to_regclass('ledger_schema') IS NOT NULL", {}, r, why)) return false;
+    int version = 0;
+    if (std::strcmp(PQgetvalue(r.get(), 0, 0), "t") == 0 && !read_version(c, version, why)) return false;
+    if (version == 0) return fail(why, "the ledger has no schema yet; make it with: veldconf-ledger init");
+    if (version < schema_version) {
+        return fail(why, "the ledger's schema is version %d, older than this program's (%d); "
+                         "bring it up with: veldconf-ledger init", version, schema_version);
+    }
+    return version == schema_version ||
+           fail(why, "the ledger's schema is version %d, newer than this program's (%d)", version, schema_version);
+}
+
+ledger postgres_operations(postgres_ledger &pg) {
+    return {&pg, lot_exists, create_lot, add_manifest, read_manifest, add_results, read_status, read_lines};
+}
+
+}  // namespace veld
