@@ -66,6 +66,12 @@ check '$ veldconf-provision --log-dir=|' 'veldconf-provision --log' Tab
 check '$ veldconf-provision --operator=|' 'veldconf-provision --op' Tab
 check '$ veldconf-provision /dev/ttyS0 -- --block2th=|' 'veldconf-provision /dev/ttyS0 -- --block2t' Tab
 check 'list: 0 1' 'veldconf-provision /dev/ttyS0 -- -b ' Tab Tab
+# veldconf-ledger: its commands, then each command's own options.
+check '$ veldconf-ledger status |' 'veldconf-ledger st' Tab
+check 'list: export init lot status sync' 'veldconf-ledger --ledger=x ' Tab Tab
+check '$ veldconf-ledger export --csv |' 'veldconf-ledger export --c' Tab
+check '$ veldconf-ledger init --station-role=|' 'veldconf-ledger init --st' Tab
+check '$ veldconf-ledger sync --lot=|' 'veldconf-ledger sync --lo' Tab
 [ -c /dev/ttyS0 ] && check '$ veldconf-send --quiet /dev/ttyS0 |' 'veldconf-send --quiet /dev/ttyS0' Tab
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -26,6 +26,10 @@ man -P cat veldconf-provision 2>/dev/null | grep -q 'configure many modules at o
     { echo "FAIL: man veldconf-provision does not show the page"; exit 1; }
 veldconf-provision --help | grep -q '^Usage: veldconf-provision' || { echo "FAIL: veldconf-provision"; exit 1; }
 [ -L /usr/share/bash-completion/completions/veldconf-provision ] || { echo "FAIL: no completion for veldconf-provision"; exit 1; }
+man -P cat veldconf-ledger 2>/dev/null | grep -q 'lot_progress' ||
+    { echo "FAIL: man veldconf-ledger does not show the page"; exit 1; }
+veldconf-ledger --help | grep -q '^Usage: veldconf-ledger' || { echo "FAIL: veldconf-ledger"; exit 1; }
+dpkg-deb -f "$deb" Depends | grep -q 'libpq5' || { echo "FAIL: the package does not depend on libpq5"; exit 1; }
 [ -f /usr/share/doc/veldconf/copyright ] || { echo "FAIL: no copyright file"; exit 1; }
 lintian --fail-on error,warning "$deb" || { echo "FAIL: lintian"; exit 1; }
 echo "1 passed, 0 failed"

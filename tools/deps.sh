@@ -41,6 +41,12 @@ want strace strace
 # A slow disk for the station's cases: a FUSE folder of the tests' own, on
 # Debian's fusepy for the system's Python.
 want python3-fusepy /usr/lib/python3/dist-packages/fusepy.py
+# The ledger: libpq to build against, and PostgreSQL's server programs,
+# with which the tests start a server of their own (the machine's own
+# cluster is never used).
+want libpq-dev /usr/include/postgresql/libpq-fe.h
+compgen -G '/usr/lib/postgresql/*/bin/initdb' >/dev/null || needed+=(postgresql)
+want postgresql-client psql
 if [ "${1:-}" = --ci ]; then
     want clang clang++
     fuzzer_runtime || needed+=(libclang-rt-14-dev)
