@@ -300,7 +300,12 @@ TEST_P(LedgerContract, RefusalsChangeNothing) {
     other.replace(other.find("bench-1"), 7, "bench-9");
     EXPECT_EQ(sync({b, other}, "L", fault), -1);
     EXPECT_EQ(fault, "object run-a/1 is in the ledger with other text than the report's");
+    std::string b_other = b;
+    b_other.replace(b_other.find("bench-1"), 7, "bench-9");
+    EXPECT_EQ(sync({b, b_other}, "L", fault), -1);
+    EXPECT_EQ(fault, "object run-a/2 is in the ledger with other text than the report's");
     EXPECT_EQ(lines_of("L"), std::vector<std::string>{a});
+    EXPECT_EQ(sync({b, b}, "L"), 1);
 }
 
 TEST_P(LedgerContract, ModuleConfiguredAtTwoStations) {

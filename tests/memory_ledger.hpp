@@ -75,12 +75,13 @@ inline bool add_results(void *context, const std::vector<veld::result_row> &rows
                         veld::reason &why) {
     memory_ledger &m = of(context);
     if (!reachable(m, why)) return false;
+    // The first of each object is the one kept, held or in rows.
+    std::map<std::string, const std::string *> first;
+    for (const veld::result_row &held : m.results) first.insert({held.object, &held.line});
     for (const veld::result_row &row : rows) {
-        for (const veld::result_row &held : m.results) {
-            if (held.object == row.object && held.line != row.line) {
-                return veld::fail(why, "object %s is in the ledger with other text than the report's",
-                                  row.object.c_str());
-            }
+        const auto kept = first.insert({row.object, &row.line}).first;
+        if (*kept->second != row.line) {
+            return veld::fail(why, "object %s is in the ledger with other text than the report's", row.object.c_str());
         }
     }
     added = 0;
