@@ -9,7 +9,8 @@ tests/cli/cases.txt, NUL-separated, as cli_fuzz.cpp reads them;
 OUT_DIR/reader: the standard input of each case of the decoder's and the
 sender's cases; OUT_DIR/dialogue: what tests/module_sim.py answers, with
 each behaviour of the sender's cases, to the probe and the three lines of
-dialogue_fuzz.cpp, as the pieces that fuzzer reads; and each input of
+dialogue_fuzz.cpp, as the pieces that fuzzer reads; OUT_DIR/report: each
+report line the station's and the ledger's cases write by hand; and each input of
 fuzz/findings/ (named by its fuzzer's word) among its fuzzer's seeds, so
 that a fault once found is tried again. The build runs it, so the seeds
 always follow the cases.
@@ -135,6 +136,14 @@ def main():
                 behaviours.append(shlex.split(case["module"]))
     write(out / "reader", inputs)
     write(out / "dialogue", [dialogue_seed(b) for b in behaviours])
+    reports = []
+    for name in ("provision_cases.txt", "ledger_cases.txt"):
+        defines, cases = run_cases.parse(ROOT / "tests" / "cli" / name)
+        texts = list(defines.values()) + ["".join(case.get("report-before", [])) for case in cases]
+        for text in texts:
+            reports += [line for line in run_cases.decode(run_cases.expand(text, defines)).split(b"\n")
+                        if line.startswith(b"{")]
+    write(out / "report", reports)
     for finding in sorted((ROOT / "fuzz" / "findings").glob("*-*")):
         fuzzer = finding.name.split("-")[0]
         (out / fuzzer / finding.name).write_bytes(finding.read_bytes())

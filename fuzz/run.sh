@@ -31,3 +31,4 @@ run scanner_posix scanner POSIXLY_CORRECT=1
 run cli cli -u POSIXLY_CORRECT
 run reader reader
 run dialogue dialogue
+run report report
