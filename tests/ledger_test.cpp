@@ -236,8 +236,9 @@ class LedgerContract : public testing::TestWithParam<const char *> {
 
     bool lot(const char *name) {
         bool created = false;
+        std::size_t added = 0;
         veld::reason why{};
-        return l.create_lot(l.context, name, created, why) && created;
+        return l.add_lot(l.context, name, {}, created, added, why) && created;
     }
     // Syncs the lines as a report into lot; the objects added, or -1 with
     // the refusal in fault.
@@ -337,23 +338,27 @@ TEST_P(LedgerContract, NameGivenTwiceOnOneServer) {
 }
 
 TEST_P(LedgerContract, ManifestRowsWholeOrNone) {
-    ASSERT_TRUE(lot("L"));
     const std::vector<veld::manifest_entry> rows = {
         {2, "490154203237511", {{"name", "a;'b\\c\"d"}, {"uri", "coap://h/x;y"}}},
         {3, "490154203237512", {}},
     };
     std::size_t added = 0;
+    bool created = false;
     veld::reason why{};
-    ASSERT_TRUE(l.add_manifest(l.context, "L", rows, added, why)) << why.text;
+    ASSERT_TRUE(l.add_lot(l.context, "L", rows, created, added, why)) << why.text;
+    EXPECT_TRUE(created);
     EXPECT_EQ(added, 2u);
-    ASSERT_TRUE(l.add_manifest(l.context, "L", rows, added, why)) << why.text;
+    ASSERT_TRUE(l.add_lot(l.context, "L", rows, created, added, why)) << why.text;
+    EXPECT_FALSE(created);
     EXPECT_EQ(added, 0u);
     const std::vector<veld::manifest_entry> other = {
         {2, "490154203237513", {{"port", "1"}}},
         {3, "490154203237511", {{"name", "a;'b\\c\"d"}, {"uri", "coap://h/x;z"}}},
     };
-    EXPECT_FALSE(l.add_manifest(l.context, "L", other, added, why));
+    EXPECT_FALSE(l.add_lot(l.context, "L", other, created, added, why));
     EXPECT_STREQ(why.text, "line 3: module 490154203237511 is in the lot with other values (its line 2 there)");
+    EXPECT_TRUE(l.add_lot(l.context, "M", other, created, added, why)) << why.text;  // another lot's rows
+    EXPECT_EQ(added, 2u);
     std::vector<veld::manifest_entry> back;
     ASSERT_TRUE(l.read_manifest(l.context, "L", back, why)) << why.text;
     ASSERT_EQ(back.size(), 2u);

@@ -34,22 +34,15 @@ inline bool lot_exists(void *context, const std::string &lot, bool &exists, veld
     return reachable(of(context), why);
 }
 
-inline bool create_lot(void *context, const std::string &lot, bool &created, veld::reason &why) {
-    if (!reachable(of(context), why)) return false;
-    created = of(context).lots.insert(lot).second;
-    return true;
-}
-
 inline std::vector<std::pair<std::string, std::string>> sorted(std::vector<std::pair<std::string, std::string>> cells) {
     std::sort(cells.begin(), cells.end());
     return cells;
 }
 
-inline bool add_manifest(void *context, const std::string &lot, const std::vector<veld::manifest_entry> &rows,
-                         std::size_t &added, veld::reason &why) {
+inline bool add_lot(void *context, const std::string &lot, const std::vector<veld::manifest_entry> &rows,
+                    bool &created, std::size_t &added, veld::reason &why) {
     memory_ledger &m = of(context);
     if (!reachable(m, why)) return false;
-    if (m.lots.count(lot) == 0) return veld::fail(why, "no lot %s in the ledger", lot.c_str());
     for (const veld::manifest_entry &row : rows) {
         const auto held = m.manifest.find({lot, row.imei});
         if (held != m.manifest.end() && sorted(held->second.cells) != sorted(row.cells)) {
@@ -57,6 +50,7 @@ inline bool add_manifest(void *context, const std::string &lot, const std::vecto
                               row.line, row.imei.c_str(), held->second.line);
         }
     }
+    created = m.lots.insert(lot).second;
     added = 0;
     for (const veld::manifest_entry &row : rows) added += m.manifest.insert({{lot, row.imei}, row}).second;
     return true;
@@ -160,5 +154,5 @@ inline bool read_lines(void *context, const std::string &lot, void (*each)(void 
 
 inline veld::ledger memory_operations(memory_ledger &m) {
     using namespace memory_ledger_body;
-    return {&m, lot_exists, create_lot, add_manifest, read_manifest, add_results, read_status, read_lines};
+    return {&m, lot_exists, add_lot, read_manifest, add_results, read_status, read_lines};
 }

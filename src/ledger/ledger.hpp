@@ -57,12 +57,11 @@ struct lot_status {
 struct ledger {
     void *context;
     bool (*lot_exists)(void *context, const std::string &lot, bool &exists, reason &why);
-    // Creates the lot; created is false when it was there.
-    bool (*create_lot)(void *context, const std::string &lot, bool &created, reason &why);
-    // Adds the rows to the lot; a row for a module the lot holds with the
-    // same cells is passed over, one with other cells refused, naming it.
-    bool (*add_manifest)(void *context, const std::string &lot, const std::vector<manifest_entry> &rows,
-                         std::size_t &added, reason &why);
+    // Makes the lot (created: false when it was there) and adds the
+    // manifest rows to it; a row for a module the lot holds with the same
+    // cells is passed over, one with other cells refused, naming it.
+    bool (*add_lot)(void *context, const std::string &lot, const std::vector<manifest_entry> &rows, bool &created,
+                    std::size_t &added, reason &why);
     // The lot's manifest rows, in the order of their lines.
     bool (*read_manifest)(void *context, const std::string &lot, std::vector<manifest_entry> &rows, reason &why);
     // Adds each row whose object the ledger does not hold; its lot must be

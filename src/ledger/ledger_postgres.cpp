@@ -113,15 +113,6 @@ bool lot_exists(void *context, const std::string &lot, bool &exists, reason &why
     return true;
 }
 
-bool create_lot(void *context, const std::string &lot, bool &created, reason &why) {
-    result r;
-    if (!run(connection_of(context), "INSERT INTO lots (lot) VALUES ($1) ON CONFLICT DO NOTHING", {&lot}, r, why)) {
-        return false;
-    }
-    created = std::strcmp(PQcmdTuples(r.get()), "1") == 0;
-    return true;
-}
-
 // A row's cells as a JSON object.
 std::string cells_json(const manifest_entry &row) {
     std::string json;
@@ -132,11 +123,16 @@ std::string cells_json(const manifest_entry &row) {
     return "{" + json + "}";
 }
 
-bool add_manifest_rows(PGconn *c, const std::string &lot, const std::vector<manifest_entry> &rows,
-                       std::size_t &added, reason &why) {
+// The lot's row is locked first: two manifests added at once to one lot
+// are checked one after the other.
+bool add_lot_rows(PGconn *c, const std::string &lot, const std::vector<manifest_entry> &rows, bool &created,
+                  std::size_t &added, reason &why) {
     result r;
+    if (!run(c, "INSERT INTO lots (lot) VALUES ($1) ON CONFLICT DO NOTHING", {&lot}, r, why)) return false;
+    created = std::strcmp(PQcmdTuples(r.get()), "1") == 0;
+    added = 0;
     if (!run(c, "SELECT 1 FROM lots WHERE lot = $1 FOR UPDATE", {&lot}, r, why)) return false;
-    if (PQntuples(r.get()) == 0) return fail(why, "no lot %s in the ledger", lot.c_str());
+    if (rows.empty()) return true;
     std::string copy;
     for (const manifest_entry &row : rows) {
         put_copy_field(copy, row.imei, false);
@@ -166,10 +162,10 @@ bool add_manifest_rows(PGconn *c, const std::string &lot, const std::vector<mani
     return true;
 }
 
-bool add_manifest(void *context, const std::string &lot, const std::vector<manifest_entry> &rows,
-                  std::size_t &added, reason &why) {
+bool add_lot(void *context, const std::string &lot, const std::vector<manifest_entry> &rows, bool &created,
+             std::size_t &added, reason &why) {
     PGconn *c = connection_of(context);
-    return run(c, "BEGIN", why) && finish(c, add_manifest_rows(c, lot, rows, added, why), why);
+    return run(c, "BEGIN", why) && finish(c, add_lot_rows(c, lot, rows, created, added, why), why);
 }
 
 bool read_manifest(void *context, const std::string &lot, std::vector<manifest_entry> &rows, reason &why) {
@@ -418,7 +414,7 @@ bool postgres_check_schema(postgres_ledger &pg, reason &why) {
 }
 
 ledger postgres_operations(postgres_ledger &pg) {
-    return {&pg, lot_exists, create_lot, add_manifest, read_manifest, add_results, read_status, read_lines};
+    return {&pg, lot_exists, add_lot, read_manifest, add_results, read_status, read_lines};
 }
 
 }  // namespace veld

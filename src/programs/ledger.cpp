@@ -206,8 +206,7 @@ bool run_lot(const veld::ledger &l, const command_line &line) {
     veld::reason why;
     bool created = false;
     std::size_t added = 0;
-    if (!l.create_lot(l.context, lot, created, why) ||
-        (line.manifest != nullptr && !l.add_manifest(l.context, lot, rows, added, why))) {
+    if (!l.add_lot(l.context, lot, rows, created, added, why)) {
         return say("%s", why.text);
     }
     std::printf("lot %s %s\n", lot.c_str(), created ? "made" : "was there");
