@@ -78,6 +78,22 @@ const std::string a = object_line({"490154203237511", "310150123456789", "bench-
 const std::string b = object_line({"490154203237512", "310150123456789", "bench-1", "coap://192.0.2.10",
                                    "n2", veld::result::failed, t0 + 1000, 2, "run-a"});
 
+// The rows of the report at path, read batch by batch; false with why.
+bool read_rows(const std::string &path, const char *lot, std::vector<veld::result_row> &rows, std::vector<long> &cut,
+               veld::reason &why) {
+    veld::report_rows source{};
+    if (!veld::open_rows(source, path.c_str(), lot, why)) return false;
+    std::vector<veld::result_row> batch;
+    bool read = true;
+    do {
+        read = veld::next_rows(&source, batch, why);
+        rows.insert(rows.end(), batch.begin(), batch.end());
+    } while (read && !batch.empty());
+    veld::close_rows(source);
+    cut = source.cut_lines;
+    return read;
+}
+
 TEST(LedgerReading, ReportsIntoRows) {
     const std::string with_lot = a.substr(0, a.size() - 1) + ", \"lot\": \"own lot\"}";
     const reading_case cases[] = {
@@ -102,7 +118,7 @@ TEST(LedgerReading, ReportsIntoRows) {
         std::vector<veld::result_row> rows;
         std::vector<long> cut;
         veld::reason why{};
-        const bool read = veld::read_results(folder.file("r.jsonl").c_str(), c.lot, rows, cut, why);
+        const bool read = read_rows(folder.file("r.jsonl"), c.lot, rows, cut, why);
         EXPECT_EQ(read, c.fault == nullptr) << c.name << ": " << why.text;
         if (c.fault != nullptr) {
             EXPECT_STREQ(why.text, c.fault) << c.name;
@@ -122,7 +138,7 @@ TEST(LedgerReading, ColumnsOfARow) {
     std::vector<veld::result_row> rows;
     std::vector<long> cut;
     veld::reason why{};
-    ASSERT_TRUE(veld::read_results(folder.file("r.jsonl").c_str(), "L", rows, cut, why)) << why.text;
+    ASSERT_TRUE(read_rows(folder.file("r.jsonl"), "L", rows, cut, why)) << why.text;
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].object, "run-a/1");
     EXPECT_EQ(rows[0].lot, "L");
@@ -307,6 +323,23 @@ TEST_P(LedgerContract, RefusalsChangeNothing) {
     EXPECT_EQ(fault, "object run-a/2 is in the ledger with other text than the report's");
     EXPECT_EQ(lines_of("L"), std::vector<std::string>{a});
     EXPECT_EQ(sync({b, b}, "L"), 1);
+}
+
+TEST_P(LedgerContract, ReportOfManyBatchesWholeOrNone) {
+    ASSERT_TRUE(lot("L"));
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < veld::batch_rows + 2; ++i) {
+        lines.push_back(object_line({"490154203237511", "310150123456789", "bench-1", "coap://192.0.2.10", "n1",
+                                     veld::result::failed, t0 + static_cast<long long>(i), i + 1, "run-many"}));
+    }
+    std::vector<std::string> refused = lines;
+    refused.push_back(lines.back().substr(lines.back().find(", ") + 2).insert(0, "{"));  // no id
+    std::string fault;
+    EXPECT_EQ(sync(refused, "L", fault), -1);
+    EXPECT_EQ(fault, "line 10003: the object has no id (\"object\")");
+    EXPECT_TRUE(lines_of("L").empty());
+    EXPECT_EQ(sync(lines, "L"), static_cast<long>(veld::batch_rows + 2));
+    EXPECT_EQ(lines_of("L"), lines);
 }
 
 TEST_P(LedgerContract, ModuleConfiguredAtTwoStations) {

@@ -65,10 +65,19 @@ inline bool read_manifest(void *context, const std::string &lot, std::vector<vel
     return reachable(of(context), why);
 }
 
-inline bool add_results(void *context, const std::vector<veld::result_row> &rows, std::size_t &added,
-                        veld::reason &why) {
+inline bool add_results(void *context, veld::row_source next, void *source, std::size_t &added, veld::reason &why) {
     memory_ledger &m = of(context);
     if (!reachable(m, why)) return false;
+    std::vector<veld::result_row> rows, batch;
+    do {
+        if (!next(source, batch, why)) return false;
+        rows.insert(rows.end(), batch.begin(), batch.end());
+    } while (!batch.empty());
+    for (const veld::result_row &row : rows) {
+        if (m.lots.count(row.lot) == 0) {
+            return veld::fail(why, "no lot %s in the ledger; make it with: veldconf-ledger lot", row.lot.c_str());
+        }
+    }
     // The first of each object is the one kept, held or in rows.
     std::map<std::string, const std::string *> first;
     for (const veld::result_row &held : m.results) first.insert({held.object, &held.line});

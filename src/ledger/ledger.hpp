@@ -52,6 +52,10 @@ struct lot_status {
     std::vector<open_claim> claims;      // by claimed
 };
 
+// Hands over the next batch of rows, empty at the end; false, with why,
+// to refuse them all.
+using row_source = bool (*)(void *source, std::vector<result_row> &batch, reason &why);
+
 // Each operation is one transaction: done whole, or not at all (false,
 // with why).
 struct ledger {
@@ -64,9 +68,10 @@ struct ledger {
                     std::size_t &added, reason &why);
     // The lot's manifest rows, in the order of their lines.
     bool (*read_manifest)(void *context, const std::string &lot, std::vector<manifest_entry> &rows, reason &why);
-    // Adds each row whose object the ledger does not hold; its lot must be
-    // there.
-    bool (*add_results)(void *context, const std::vector<result_row> &rows, std::size_t &added, reason &why);
+    // Adds each row next hands over (a batch a call, until an empty one)
+    // whose object the ledger does not hold; a row whose object it holds
+    // with another line, or whose lot is not there, refuses them all.
+    bool (*add_results)(void *context, row_source next, void *source, std::size_t &added, reason &why);
     bool (*read_status)(void *context, const std::string &lot, lot_status &status, reason &why);
     // Hands each result line of the lot to each, in the order they came.
     bool (*read_lines)(void *context, const std::string &lot, void (*each)(void *to, const std::string &line),

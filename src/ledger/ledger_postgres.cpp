@@ -80,22 +80,30 @@ void put_copy_field(std::string &out, const std::string &text, bool null_when_em
     }
 }
 
-// Sends rows (each ending in a line end) to a COPY ... FROM STDIN already
-// started by sql.
+bool start_copy(PGconn *c, const char *sql, reason &why) {
+    const result started(PQexec(c, sql));
+    return (started && PQresultStatus(started.get()) == PGRES_COPY_IN) || failed_with(started, c, why);
+}
+
+// Ends a copy, or with refused cuts it short (why then holds the reason).
+bool end_copy(PGconn *c, bool refused, reason &why) {
+    PQputCopyEnd(c, refused ? "refused" : nullptr);
+    bool done = !refused;
+    for (result r(PQgetResult(c)); r; r.reset(PQgetResult(c))) {
+        if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && done) done = failed_with(r, c, why);
+    }
+    return done;
+}
+
+// Sends rows (each ending in a line end) to the COPY ... FROM STDIN sql.
 bool copy_in(PGconn *c, const char *sql, const std::string &rows, reason &why) {
-    result started(PQexec(c, sql));
-    if (!started || PQresultStatus(started.get()) != PGRES_COPY_IN) return failed_with(started, c, why);
+    if (!start_copy(c, sql, why)) return false;
     const std::size_t piece = 1 << 20;
     for (std::size_t at = 0; at < rows.size(); at += piece) {
         const std::size_t len = rows.size() - at < piece ? rows.size() - at : piece;
         if (PQputCopyData(c, rows.data() + at, static_cast<int>(len)) != 1) break;
     }
-    PQputCopyEnd(c, nullptr);
-    bool done = true;
-    for (result r(PQgetResult(c)); r; r.reset(PQgetResult(c))) {
-        if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && done) done = failed_with(r, c, why);
-    }
-    return done;
+    return end_copy(c, false, why);
 }
 
 const char moment[] = "to_char(%s AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
@@ -184,26 +192,49 @@ bool read_manifest(void *context, const std::string &lot, std::vector<manifest_e
     return true;
 }
 
-bool add_result_rows(PGconn *c, const std::vector<result_row> &rows, std::size_t &added, reason &why) {
-    std::string copy;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const result_row &row = rows[i];
-        copy += std::to_string(i) + '\t';
-        for (const std::string *text : {&row.object, &row.lot, &row.imei, &row.imsi, &row.station, &row.run,
-                                         &row.endpoint, &row.server_uri, &row.result, &row.started, &row.line}) {
-            const bool nullable = text == &row.imei || text == &row.imsi || text == &row.run ||
-                                  text == &row.endpoint || text == &row.server_uri;
-            put_copy_field(copy, *text, nullable);
-            copy += text == &row.line ? '\n' : '\t';
-        }
+void put_result_row(std::string &copy, std::size_t n, const result_row &row) {
+    copy += std::to_string(n) + '\t';
+    for (const std::string *text : {&row.object, &row.lot, &row.imei, &row.imsi, &row.station, &row.run,
+                                     &row.endpoint, &row.server_uri, &row.result, &row.started, &row.line}) {
+        const bool nullable = text == &row.imei || text == &row.imsi || text == &row.run || text == &row.endpoint ||
+                              text == &row.server_uri;
+        put_copy_field(copy, *text, nullable);
+        copy += text == &row.line ? '\n' : '\t';
     }
+}
+
+// The source's rows into the table incoming, a batch at a time; count:
+// how many. A refusal of the source ends the copy with its reason.
+bool copy_rows(PGconn *c, row_source next, void *source, std::size_t &count, reason &why) {
+    if (!start_copy(c, "COPY incoming FROM STDIN", why)) return false;
+    std::vector<result_row> batch;
+    std::string copy;
+    bool refused = false;
+    bool sent = true;
+    count = 0;
+    while (sent && !(refused = !next(source, batch, why)) && !batch.empty()) {
+        copy.clear();
+        for (const result_row &row : batch) put_result_row(copy, count++, row);
+        sent = PQputCopyData(c, copy.data(), static_cast<int>(copy.size())) == 1;
+    }
+    return end_copy(c, refused, why);
+}
+
+bool add_result_rows(PGconn *c, row_source next, void *source, std::size_t &added, reason &why) {
+    std::size_t count = 0;
     result r;
     if (!run(c,
              "CREATE TEMP TABLE incoming (n bigint, object text, lot text, imei text, imsi text, station text, "
              "run text, endpoint text, server_uri text, result text, started text, line text) ON COMMIT DROP",
              why) ||
-        !copy_in(c, "COPY incoming FROM STDIN", copy, why) ||
-        !run(c,
+        !copy_rows(c, next, source, count, why) ||
+        !run(c, "SELECT lot FROM incoming EXCEPT SELECT lot FROM lots LIMIT 1", {}, r, why)) {
+        return false;
+    }
+    if (PQntuples(r.get()) == 1) {
+        return fail(why, "no lot %s in the ledger; make it with: veldconf-ledger lot", PQgetvalue(r.get(), 0, 0));
+    }
+    if (!run(c,
              "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, result, started, "
              "line) SELECT object, lot, imei, imsi, station, run, endpoint, server_uri, result, "
              "started::timestamptz, line FROM incoming ORDER BY n ON CONFLICT (object) DO NOTHING",
@@ -213,7 +244,7 @@ bool add_result_rows(PGconn *c, const std::vector<result_row> &rows, std::size_t
     added = std::strtoull(PQcmdTuples(r.get()), nullptr, 10);
     // An object held already must be the same line: one that differs is
     // no replay, and the whole report is refused (the transaction undone).
-    if (added == rows.size()) return true;
+    if (added == count) return true;
     if (!run(c, "ANALYZE incoming", why) ||
         !run(c,
              "SELECT i.object FROM incoming i JOIN results r USING (object) WHERE r.line <> i.line "
@@ -225,9 +256,9 @@ bool add_result_rows(PGconn *c, const std::vector<result_row> &rows, std::size_t
            fail(why, "object %s is in the ledger with other text than the report's", PQgetvalue(r.get(), 0, 0));
 }
 
-bool add_results(void *context, const std::vector<result_row> &rows, std::size_t &added, reason &why) {
+bool add_results(void *context, row_source next, void *source, std::size_t &added, reason &why) {
     PGconn *c = connection_of(context);
-    return run(c, "BEGIN", why) && finish(c, add_result_rows(c, rows, added, why), why);
+    return run(c, "BEGIN", why) && finish(c, add_result_rows(c, next, source, added, why), why);
 }
 
 void take_listed(const result &r, std::vector<listed_result> &list) {

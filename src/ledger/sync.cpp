@@ -1,7 +1,6 @@
 #include "sync.hpp"
 
 #include <cstring>
-#include <set>
 
 #include "lot_text.hpp"
 #include "report.hpp"
@@ -10,10 +9,9 @@ namespace veld {
 
 namespace {
 
-struct reading {
-    const std::string &lot;
-    std::vector<result_row> &rows;
-    std::vector<long> &cut_lines;
+struct batch_of {
+    report_rows &rows;
+    std::vector<result_row> &batch;
 };
 
 std::string text_of(const report_object &o, report_key key) {
@@ -35,19 +33,21 @@ bool is_moment(const std::string &text) {
 }
 
 bool take_result(void *context, long line, bool whole, const report_object &o, reason &why) {
-    auto &r = *static_cast<reading *>(context);
+    auto &to = *static_cast<batch_of *>(context);
     if (!whole) {
-        r.cut_lines.push_back(line);
+        to.rows.cut_lines.push_back(line);
         return true;
     }
     result_row row;
     row.object = text_of(o, report_key::object);
     row.lot = text_of(o, report_key::lot);
-    if (row.lot.empty()) row.lot = r.lot;
+    if (row.lot.empty()) row.lot = to.rows.lot;
     row.started = text_of(o, report_key::started);
     row.result = text_of(o, report_key::result);
+    reason lot_fault;
     if (row.object.empty()) return fail(why, "line %ld: the object has no id (\"object\")", line);
     if (row.lot.empty()) return fail(why, "line %ld: the object names no lot; give one with --lot", line);
+    if (!check_lot_name(row.lot, lot_fault)) return fail(why, "line %ld: %s", line, lot_fault.text);
     if (!valid_utf8(o.text.data(), o.text.size())) return fail(why, "line %ld: not UTF-8", line);
     if (!is_moment(row.started)) return fail(why, "line %ld: \"started\" is no moment in UTC", line);
     if (row.result.empty()) return fail(why, "line %ld: the object has no result", line);
@@ -61,32 +61,41 @@ bool take_result(void *context, long line, bool whole, const report_object &o, r
         return fail(why, "line %ld: the command names no server URI", line);
     }
     row.line = o.text;
-    r.rows.push_back(std::move(row));
+    to.batch.push_back(std::move(row));
+    ++to.rows.objects;
     return true;
 }
 
 }  // namespace
 
-bool read_results(const char *path, const std::string &lot, std::vector<result_row> &rows,
-                  std::vector<long> &cut_lines, reason &why) {
-    reading r{lot, rows, cut_lines};
+bool open_rows(report_rows &rows, const char *path, const std::string &lot, reason &why) {
+    rows.lot = lot;
     bool missing = false;
-    return read_report(path, missing, take_result, &r, why);
+    return report_open(rows.reader, path, missing, why);
 }
 
-bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why) {
-    std::vector<result_row> rows;
-    if (!read_results(path, lot, rows, counts.cut_lines, why)) return false;
-    std::set<std::string> lots;
-    for (const result_row &row : rows) lots.insert(row.lot);
-    for (const std::string &named : lots) {
-        if (!check_lot_name(named, why)) return false;
-        bool exists = false;
-        if (!l.lot_exists(l.context, named, exists, why)) return false;
-        if (!exists) return fail(why, "no lot %s in the ledger; make it with: veldconf-ledger lot", named.c_str());
+bool next_rows(void *context, std::vector<result_row> &batch, reason &why) {
+    auto &rows = *static_cast<report_rows *>(context);
+    batch.clear();
+    batch_of to{rows, batch};
+    while (!rows.ended && batch.size() < batch_rows) {
+        const input_step step = report_line(rows.reader, take_result, &to, why);
+        if (step == input_step::fault) return false;
+        rows.ended = step == input_step::end;
     }
-    counts.objects = rows.size();
-    return l.add_results(l.context, rows, counts.added, why);
+    return true;
+}
+
+void close_rows(report_rows &rows) { report_close(rows.reader); }
+
+bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why) {
+    report_rows rows{};
+    if (!open_rows(rows, path, lot, why)) return false;
+    const bool synced = l.add_results(l.context, next_rows, &rows, counts.added, why);
+    close_rows(rows);
+    counts.objects = rows.objects;
+    counts.cut_lines = rows.cut_lines;
+    return synced;
 }
 
 }  // namespace veld

@@ -1,21 +1,40 @@
 // A station's report put into the ledger: each whole object the ledger
 // does not hold yet, keyed by its id, so that a replay changes nothing.
 // An object with no lot of its own goes to the lot given, else is
-// refused; a line cut short by a crash is passed over and named.
+// refused; a line cut short by a crash is passed over and named. The
+// report is read a batch of objects at a time, so that a report of any
+// size costs the memory of one batch.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "ledger.hpp"
+#include "report.hpp"
 
 namespace veld {
 
-// Reads the report at path into rows; false with "line N: ..." for an
-// object the ledger cannot take (no id, no lot, text not UTF-8, a start
-// that is no moment). cut_lines: the lines passed over.
-bool read_results(const char *path, const std::string &lot, std::vector<result_row> &rows,
-                  std::vector<long> &cut_lines, reason &why);
+// The most rows a batch holds.
+constexpr std::size_t batch_rows = 10000;
+
+// A report being read as the ledger's rows.
+struct report_rows {
+    report_reader reader;
+    std::string lot;  // for the objects that name none
+    std::vector<long> cut_lines;
+    std::size_t objects;  // whole objects read so far
+    bool ended;
+};
+
+bool open_rows(report_rows &rows, const char *path, const std::string &lot, reason &why);
+
+// The next batch (a row_source's next, rows a report_rows): at most
+// batch_rows, empty at the end; false with "line N: ..." for an object
+// the ledger cannot take (no id, no lot, a lot's name refused, text not
+// UTF-8, a start that is no moment, a command with no server URI).
+bool next_rows(void *rows, std::vector<result_row> &batch, reason &why);
+
+void close_rows(report_rows &rows);
 
 // What a sync of one report did.
 struct sync_counts {
@@ -25,7 +44,7 @@ struct sync_counts {
 };
 
 // Puts the report at path into the ledger, in one transaction: every new
-// object, or none. Each lot named must be in the ledger.
+// object, or none.
 bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why);
 
 }  // namespace veld

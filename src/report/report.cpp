@@ -250,16 +250,26 @@ bool shell_word(const std::string &text, std::size_t &at, std::string &word) {
 
 bool parse_report_line(const std::string &line, report_object &o) { return parse_object(line, o) == parsed::whole; }
 
+bool report_open(report_reader &r, const char *path, bool &missing, reason &why) {
+    return input_open(r.in, path, missing, why);
+}
+
+input_step report_line(report_reader &r, take_object take, void *context, reason &why) {
+    const input_step step = input_line(r.in, r.line, why);
+    if (step != input_step::line || r.line.empty()) return step;
+    return take_line(r.line, r.in.line, take, context, why) ? step : input_step::fault;
+}
+
+void report_close(report_reader &r) { input_close(r.in); }
+
 bool read_report(const char *path, bool &missing, take_object take, void *context, reason &why) {
-    input_file in{};
-    if (!input_open(in, path, missing, why)) return false;
-    std::string line;
-    bool read = true;
-    for (input_step step; read && (step = input_line(in, line, why)) != input_step::end;) {
-        read = step == input_step::line && (line.empty() || take_line(line, in.line, take, context, why));
+    report_reader r{};
+    if (!report_open(r, path, missing, why)) return false;
+    input_step step = input_step::line;
+    while ((step = report_line(r, take, context, why)) == input_step::line) {
     }
-    input_close(in);
-    return read;
+    report_close(r);
+    return step == input_step::end;
 }
 
 bool command_uri(const std::string &command, std::string &uri) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "input_file.hpp"
 #include "text.hpp"
 
 namespace veld {
@@ -54,6 +55,17 @@ using take_object = bool (*)(void *context, long line, bool whole, const report_
 // false with "line N: not a report object", the reader's fault, or what
 // take said.
 bool read_report(const char *path, bool &missing, take_object take, void *context, reason &why);
+
+// The same a line at a time, for a reader that keeps only some lines'
+// objects at once: each line's objects are handed to take; fault with
+// why as read_report says.
+struct report_reader {
+    input_file in;
+    std::string line;
+};
+bool report_open(report_reader &r, const char *path, bool &missing, reason &why);
+input_step report_line(report_reader &r, take_object take, void *context, reason &why);
+void report_close(report_reader &r);
 
 // The server URI of a recorded veldconf command: the word after -i, as
 // the command quotes it; false when the command holds none.
