@@ -284,6 +284,35 @@ class LedgerContract : public testing::TestWithParam<const char *> {
             << why.text;
         return lines;
     }
+    bool on_postgres() const { return std::strcmp(GetParam(), "postgres") == 0; }
+    // A lease of one second, for the cases that let one run out.
+    void short_lease() {
+        memory.lease_seconds = 1;
+        int from = 0;
+        veld::reason why{};
+        if (on_postgres()) ASSERT_TRUE(veld::postgres_init(pg, nullptr, 1, from, why)) << why.text;
+    }
+    void pass(double seconds) {
+        memory.now_ms += static_cast<long long>(seconds * 1000);
+        if (on_postgres()) usleep(static_cast<useconds_t>(seconds * 1e6));
+    }
+    veld::claim_answer claim_of(const char *imei, const char *run, const char *command = "veldconf -p 5683 -i x",
+                                const char *name = "", const char *lot_name = "L", const char *uri = "coap://a") {
+        veld::claim_answer answer{};
+        veld::reason why{};
+        const veld::claim_request q{lot_name, imei, "310150123456789", std::string("bench-") + run, run,
+                                    command, uri, name, true};
+        EXPECT_TRUE(l.claim(l.context, q, answer, why)) << why.text;
+        return answer;
+    }
+    void result_of(const std::string &line, const char *lot_name = "L") {
+        veld::report_object o;
+        veld::result_row row;
+        veld::reason why{};
+        ASSERT_TRUE(veld::parse_report_line(line, o));
+        ASSERT_TRUE(veld::row_of(o, lot_name, row, why)) << why.text;
+        ASSERT_TRUE(l.add_result(l.context, row, why)) << why.text;
+    }
     std::string status_of(const char *lot_name) {
         veld::lot_status s;
         veld::reason why{};
@@ -439,6 +468,10 @@ TEST_P(OnPostgresRoles, StationAddsResultsAndChangesNone) {
     EXPECT_TRUE(refused("DELETE FROM results"));
     EXPECT_TRUE(refused("TRUNCATE results"));
     EXPECT_TRUE(refused("INSERT INTO lots (lot) VALUES ('mine')"));
+    // Its claims go through the ledger's functions alone.
+    EXPECT_EQ(claim_of("490154203237519", "r9").outcome, veld::claim_outcome::claimed);
+    EXPECT_TRUE(refused("UPDATE claims SET lease_until = now() + interval '1 day'"));
+    EXPECT_TRUE(refused("DELETE FROM claims"));
     // Nor may the ledger's owner: results are append-only for all.
     PGresult *r = PQexec(static_cast<PGconn *>(pg.connection), "DELETE FROM results");
     EXPECT_NE(PQresultStatus(r), PGRES_COMMAND_OK);
@@ -448,7 +481,136 @@ TEST_P(OnPostgresRoles, StationAddsResultsAndChangesNone) {
     EXPECT_EQ(lines_of("L"), (std::vector<std::string>{a, b}));
 }
 
+// Two runs claim one module at the same moment, each in a transaction not
+// yet committed: the key decides, and exactly one wins.
+TEST_P(OnPostgresRoles, TwoClaimsAtOnceOneWins) {
+    ASSERT_TRUE(lot("L"));
+    veld::postgres_ledger other{};
+    veld::reason why{};
+    const std::string conninfo = std::string(std::getenv("VELDCONF_TEST_LEDGER")) + " dbname=" + database;
+    ASSERT_TRUE(veld::postgres_open(conninfo.c_str(), other, why)) << why.text;
+    PGconn *first = static_cast<PGconn *>(pg.connection);
+    PGconn *second = static_cast<PGconn *>(other.connection);
+    const char *claim_sql = "SELECT outcome FROM claim_module('L', '490154203237511', '310150123456789', $1, $1, "
+                            "'c', true, 'coap://a', 'n1')";
+    const char *r1[] = {"r1"};
+    const char *r2[] = {"r2"};
+    ASSERT_TRUE(sql(pg, "BEGIN"));
+    PGresult *won = PQexecParams(first, claim_sql, 1, nullptr, r1, nullptr, nullptr, 0);
+    ASSERT_EQ(PQresultStatus(won), PGRES_TUPLES_OK);
+    EXPECT_STREQ(PQgetvalue(won, 0, 0), "claimed");
+    PQclear(won);
+    ASSERT_EQ(PQsendQueryParams(second, claim_sql, 1, nullptr, r2, nullptr, nullptr, 0), 1);
+    usleep(300000);
+    ASSERT_EQ(PQconsumeInput(second), 1);
+    EXPECT_EQ(PQisBusy(second), 1);  // waiting on the first's key
+    ASSERT_TRUE(sql(pg, "COMMIT"));
+    PGresult *lost = PQgetResult(second);
+    ASSERT_EQ(PQresultStatus(lost), PGRES_TUPLES_OK);
+    EXPECT_STREQ(PQgetvalue(lost, 0, 0), "busy");
+    PQclear(lost);
+    while (PGresult *rest = PQgetResult(second)) PQclear(rest);
+    veld::postgres_close(other);
+}
+
 INSTANTIATE_TEST_SUITE_P(OnPostgres, OnPostgresRoles, testing::Values("postgres"));
+
+TEST_P(LedgerContract, AClaimDecidesOnce) {
+    ASSERT_TRUE(lot("L"));
+    const std::string command = "veldconf -b 0 -e 0 -d 0 -p 0 -t 0 -i coap://192.0.2.10 -n n1 -u 0 -g 0 -x 0";
+    EXPECT_EQ(claim_of("490154203237511", "r1", command.c_str()).outcome, veld::claim_outcome::claimed);
+    const veld::claim_answer busy = claim_of("490154203237511", "r2", command.c_str());
+    EXPECT_EQ(busy.outcome, veld::claim_outcome::busy);
+    EXPECT_EQ(busy.station, "bench-r1");
+    // A result of another run ends no claim of this one.
+    const std::string done_r1 = object_line({"490154203237511", "310150123456789", "bench-r1", "coap://192.0.2.10",
+                                             "n1", done, t0, 1, "r1"});
+    result_of(done_r1);
+    result_of(done_r1);  // a replay
+    EXPECT_EQ(lines_of("L"), std::vector<std::string>{done_r1});
+    const veld::claim_answer again = claim_of("490154203237511", "r2", command.c_str());
+    EXPECT_EQ(again.outcome, veld::claim_outcome::configured);
+    EXPECT_EQ(again.station, "bench-r1");
+    EXPECT_EQ(again.since, "2026-11-30T00:53:20.000Z");
+    const veld::claim_answer other = claim_of("490154203237511", "r2", "veldconf -p 5684 -i y");
+    EXPECT_EQ(other.outcome, veld::claim_outcome::other_command);
+    EXPECT_EQ(other.other, command);
+    // A module configured in another lot is that lot's.
+    ASSERT_TRUE(lot("M"));
+    EXPECT_EQ(claim_of("490154203237511", "r2", command.c_str(), "", "M").outcome, veld::claim_outcome::claimed);
+}
+
+TEST_P(LedgerContract, AFailedModuleIsClaimedAnew) {
+    ASSERT_TRUE(lot("L"));
+    EXPECT_EQ(claim_of("490154203237512", "run-a").outcome, veld::claim_outcome::claimed);
+    result_of(b);  // run-a's failure
+    EXPECT_EQ(claim_of("490154203237512", "r2").outcome, veld::claim_outcome::claimed);
+}
+
+TEST_P(LedgerContract, APortDrawnForTheModuleIsNoOtherCommand) {
+    ASSERT_TRUE(lot("L"));
+    const std::string with_port = "veldconf -b 0 -e 0 -d 0 -p 0 -t 0 -i coap://192.0.2.10 -n n1 -u 0 -g 0 -x 0";
+    result_of(a);  // configured with no claim: a station's report synced
+    veld::claim_request q{"L", "490154203237511", "310150123456789", "bench-2", "r2", with_port, "coap://192.0.2.10",
+                          "n1", false};
+    q.command.replace(q.command.find("-p 0"), 4, "-p 6123");
+    veld::claim_answer answer{};
+    veld::reason why{};
+    ASSERT_TRUE(l.claim(l.context, q, answer, why)) << why.text;
+    EXPECT_EQ(answer.outcome, veld::claim_outcome::configured);
+    q.port_fixed = true;
+    ASSERT_TRUE(l.claim(l.context, q, answer, why)) << why.text;
+    EXPECT_EQ(answer.outcome, veld::claim_outcome::other_command);
+}
+
+TEST_P(LedgerContract, ANameIsGivenOnceOnAServer) {
+    ASSERT_TRUE(lot("L"));
+    ASSERT_TRUE(lot("M"));
+    EXPECT_EQ(claim_of("490154203237511", "r1", "c", "n1", "L").outcome, veld::claim_outcome::claimed);
+    const veld::claim_answer taken = claim_of("490154203237512", "r2", "c", "n1", "M");
+    EXPECT_EQ(taken.outcome, veld::claim_outcome::name_taken);
+    EXPECT_EQ(taken.other, "490154203237511 (lot L, bench-r1)");
+    // The refused claim left nothing: the module is free for a name of its own.
+    EXPECT_EQ(claim_of("490154203237512", "r2", "c", "n2", "M").outcome, veld::claim_outcome::claimed);
+    EXPECT_EQ(claim_of("490154203237513", "r3", "c", "n1", "M", "coap://b").outcome, veld::claim_outcome::claimed);
+}
+
+TEST_P(LedgerContract, ALeaseRunsOutUnlessRenewed) {
+    short_lease();
+    ASSERT_TRUE(lot("L"));
+    veld::reason why{};
+    EXPECT_EQ(claim_of("490154203237511", "r1").outcome, veld::claim_outcome::claimed);
+    pass(0.6);
+    ASSERT_TRUE(l.renew(l.context, "r1", "bench-r1", "L", why)) << why.text;
+    pass(0.6);
+    EXPECT_EQ(claim_of("490154203237511", "r2").outcome, veld::claim_outcome::busy);
+    veld::open_claim released{};
+    EXPECT_FALSE(l.release(l.context, "L", "490154203237511", "310150123456789", released, why));
+    EXPECT_NE(std::string(why.text).find("is live until"), std::string::npos) << why.text;
+    pass(1.2);
+    const veld::claim_answer dead = claim_of("490154203237511", "r2");
+    EXPECT_EQ(dead.outcome, veld::claim_outcome::unfinished);
+    EXPECT_EQ(dead.station, "bench-r1");
+    veld::lot_status s;
+    ASSERT_TRUE(l.read_status(l.context, "L", s, why)) << why.text;
+    ASSERT_EQ(s.claims.size(), 1u);
+    EXPECT_EQ(s.claims[0].run, "r1");
+    ASSERT_TRUE(l.release(l.context, "L", "490154203237511", "310150123456789", released, why)) << why.text;
+    EXPECT_EQ(released.station, "bench-r1");
+    EXPECT_EQ(released.run, "r1");
+    EXPECT_FALSE(l.release(l.context, "L", "490154203237511", "310150123456789", released, why));
+    EXPECT_STREQ(why.text, "no claim of 490154203237511;310150123456789 in lot L");
+    EXPECT_EQ(claim_of("490154203237511", "r2").outcome, veld::claim_outcome::claimed);
+}
+
+TEST_P(LedgerContract, TwoLiveRunsUnderOneStationName) {
+    ASSERT_TRUE(lot("L"));
+    veld::reason why{};
+    ASSERT_TRUE(l.renew(l.context, "r1", "bench", "L", why)) << why.text;
+    EXPECT_EQ(status_of("L"), "lot L\nno conflicts\n");
+    ASSERT_TRUE(l.renew(l.context, "r2", "bench", "L", why)) << why.text;
+    EXPECT_EQ(status_of("L"), "lot L\ntwins: station bench is live in runs r1, r2\n");
+}
 
 INSTANTIATE_TEST_SUITE_P(InMemory, LedgerContract, testing::Values("memory"));
 INSTANTIATE_TEST_SUITE_P(OnPostgres, LedgerContract, testing::Values("postgres"));

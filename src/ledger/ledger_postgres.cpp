@@ -195,9 +195,10 @@ bool read_manifest(void *context, const std::string &lot, std::vector<manifest_e
 void put_result_row(std::string &copy, std::size_t n, const result_row &row) {
     copy += std::to_string(n) + '\t';
     for (const std::string *text : {&row.object, &row.lot, &row.imei, &row.imsi, &row.station, &row.run,
-                                     &row.endpoint, &row.server_uri, &row.result, &row.started, &row.line}) {
+                                     &row.endpoint, &row.server_uri, &row.command, &row.result, &row.started,
+                                     &row.line}) {
         const bool nullable = text == &row.imei || text == &row.imsi || text == &row.run || text == &row.endpoint ||
-                              text == &row.server_uri;
+                              text == &row.server_uri || text == &row.command;
         put_copy_field(copy, *text, nullable);
         copy += text == &row.line ? '\n' : '\t';
     }
@@ -225,7 +226,8 @@ bool add_result_rows(PGconn *c, row_source next, void *source, std::size_t &adde
     result r;
     if (!run(c,
              "CREATE TEMP TABLE incoming (n bigint, object text, lot text, imei text, imsi text, station text, "
-             "run text, endpoint text, server_uri text, result text, started text, line text) ON COMMIT DROP",
+             "run text, endpoint text, server_uri text, command text, result text, started text, line text) "
+             "ON COMMIT DROP",
              why) ||
         !copy_rows(c, next, source, count, why) ||
         !run(c, "SELECT lot FROM incoming EXCEPT SELECT lot FROM lots LIMIT 1", {}, r, why)) {
@@ -235,8 +237,8 @@ bool add_result_rows(PGconn *c, row_source next, void *source, std::size_t &adde
         return fail(why, "no lot %s in the ledger; make it with: veldconf-ledger lot", PQgetvalue(r.get(), 0, 0));
     }
     if (!run(c,
-             "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, result, started, "
-             "line) SELECT object, lot, imei, imsi, station, run, endpoint, server_uri, result, "
+             "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, command, result, "
+             "started, line) SELECT object, lot, imei, imsi, station, run, endpoint, server_uri, command, result, "
              "started::timestamptz, line FROM incoming ORDER BY n ON CONFLICT (object) DO NOTHING",
              {}, r, why)) {
         return false;
@@ -286,7 +288,7 @@ bool read_status_in(PGconn *c, const std::string &lot, lot_status &status, reaso
         "CROSS JOIN LATERAL (SELECT * FROM results r WHERE r.server_uri = k.server_uri AND r.endpoint = k.endpoint "
         "AND r.result = 'configured' OFFSET 0) r ORDER BY r.server_uri, r.endpoint, r.started, r.object";
     const std::string claims = "SELECT imei, imsi, station, run, " + utc("claimed") + ", " + utc("lease_until") +
-                               " FROM claims WHERE lot = $1 AND finished IS NULL ORDER BY claimed";
+                               " FROM claims WHERE lot = $1 AND finished IS NULL AND lease_until < now() ORDER BY claimed";
     result r;
     if (!run(c, "SELECT station, result, results FROM tallies WHERE lot = $1 ORDER BY station, result", {&lot}, r,
              why)) {
@@ -304,6 +306,14 @@ bool read_status_in(PGconn *c, const std::string &lot, lot_status &status, reaso
         status.claims.push_back(
             {field(r, i, 0), field(r, i, 1), field(r, i, 2), field(r, i, 3), field(r, i, 4), field(r, i, 5)});
     }
+    if (!run(c,
+             "SELECT station, string_agg(run, ', ' ORDER BY run) FROM runs WHERE lot = $1 AND seen > now() - "
+             "(SELECT lease_seconds FROM ledger_settings LIMIT 1) * interval '1 second' "
+             "GROUP BY station HAVING count(*) > 1 ORDER BY station",
+             {&lot}, r, why)) {
+        return false;
+    }
+    for (int i = 0; i < PQntuples(r.get()); ++i) status.twins.push_back({field(r, i, 0), field(r, i, 1)});
     return true;
 }
 
@@ -331,6 +341,90 @@ bool read_lines(void *context, const std::string &lot, void (*each)(void *to, co
     return done;
 }
 
+bool read_lease(void *context, long &seconds, reason &why) {
+    result r;
+    if (!run(connection_of(context), "SELECT lease_seconds FROM ledger_settings LIMIT 1", {}, r, why)) return false;
+    seconds = PQntuples(r.get()) == 1 ? std::atol(PQgetvalue(r.get(), 0, 0)) : 30;
+    return true;
+}
+
+claim_outcome outcome_named(const std::string &name) {
+    static const struct {
+        const char *name;
+        claim_outcome outcome;
+    } outcomes[] = {{"claimed", claim_outcome::claimed},         {"configured", claim_outcome::configured},
+                    {"other command", claim_outcome::other_command}, {"busy", claim_outcome::busy},
+                    {"unfinished", claim_outcome::unfinished},   {"name taken", claim_outcome::name_taken}};
+    for (const auto &o : outcomes) {
+        if (name == o.name) return o.outcome;
+    }
+    return claim_outcome::busy;  // none other is written
+}
+
+bool claim(void *context, const claim_request &q, claim_answer &answer, reason &why) {
+    const std::string fixed = q.port_fixed ? "true" : "false";
+    const std::string *no_text = nullptr;
+    result r;
+    if (!run(connection_of(context), "SELECT * FROM claim_module($1, $2, $3, $4, $5, $6, $7, $8, $9)",
+             {&q.lot, &q.imei, &q.imsi, &q.station, &q.run, &q.command, &fixed,
+              q.server_uri.empty() ? no_text : &q.server_uri, q.endpoint.empty() ? no_text : &q.endpoint},
+             r, why)) {
+        return false;
+    }
+    answer = {outcome_named(field(r, 0, 0)), field(r, 0, 1), field(r, 0, 2), field(r, 0, 3)};
+    return true;
+}
+
+bool renew(void *context, const std::string &run_id, const std::string &station, const std::string &lot,
+           reason &why) {
+    result r;
+    return run(connection_of(context), "SELECT renew_claims($1, $2, $3)", {&run_id, &station, &lot}, r, why);
+}
+
+bool add_result(void *context, const result_row &row, reason &why) {
+    const auto text = [](const std::string &t) { return t.empty() ? nullptr : &t; };
+    result r;
+    return run(connection_of(context),
+               "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, command, result, "
+               "started, line) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11::timestamptz, $12) "
+               "ON CONFLICT (object) DO NOTHING",
+               {&row.object, &row.lot, text(row.imei), text(row.imsi), &row.station, text(row.run),
+                text(row.endpoint), text(row.server_uri), text(row.command), &row.result, &row.started, &row.line},
+               r, why);
+}
+
+// Why a claim cannot be given back: live, finished, or none.
+bool not_released(PGconn *c, const std::string &lot, const std::string &imei, const std::string &imsi,
+                  reason &why) {
+    const std::string sql = "SELECT station, run, " + utc("lease_until") +
+                            ", finished IS NOT NULL FROM claims WHERE lot = $1 AND imei = $2 AND imsi = $3";
+    result r;
+    if (!run(c, sql.c_str(), {&lot, &imei, &imsi}, r, why)) return false;
+    const std::string module = module_key(imei, imsi);
+    if (PQntuples(r.get()) == 0) return fail(why, "no claim of %s in lot %s", module.c_str(), lot.c_str());
+    if (field(r, 0, 3) == "t") return fail(why, "the claim of %s is finished: nothing to give back", module.c_str());
+    return fail(why, "the claim of %s by %s (run %s) is live until %s: its run is still working", module.c_str(),
+                field(r, 0, 0).c_str(), field(r, 0, 1).c_str(), field(r, 0, 2).c_str());
+}
+
+bool release(void *context, const std::string &lot, const std::string &imei, const std::string &imsi,
+             open_claim &released, reason &why) {
+    PGconn *c = connection_of(context);
+    const std::string sql =
+        "WITH gone AS (DELETE FROM claims WHERE lot = $1 AND imei = $2 AND imsi = $3 AND finished IS NULL "
+        "AND lease_until < now() RETURNING *), "
+        "kept AS (INSERT INTO releases (lot, imei, imsi, station, run, claimed) "
+        "SELECT lot, imei, imsi, station, run, claimed FROM gone), "
+        "freed AS (DELETE FROM names n USING gone g WHERE n.lot = g.lot AND n.imei = g.imei AND n.imsi = g.imsi "
+        "AND n.object IS NULL) "
+        "SELECT imei, imsi, station, run, " + utc("claimed") + ", " + utc("lease_until") + " FROM gone";
+    result r;
+    if (!run(c, sql.c_str(), {&lot, &imei, &imsi}, r, why)) return false;
+    if (PQntuples(r.get()) == 0) return not_released(c, lot, imei, imsi, why);
+    released = {field(r, 0, 0), field(r, 0, 1), field(r, 0, 2), field(r, 0, 3), field(r, 0, 4), field(r, 0, 5)};
+    return true;
+}
+
 bool read_version(PGconn *c, int &version, reason &why) {
     result r;
     if (!run(c, "SELECT version FROM ledger_schema", {}, r, why)) return false;
@@ -354,10 +448,10 @@ bool grant_station(PGconn *c, const char *role_name, reason &why) {
     const std::string grants[] = {
         "GRANT USAGE ON SCHEMA " + schema + " TO " + role,
         "GRANT SELECT ON ledger_schema, ledger_settings, lots, manifest, results, tallies, modules, names, clashes, "
-        "lot_progress TO " + role,
+        "claims, runs, lot_progress TO " + role,
         "GRANT INSERT ON results TO " + role,
-        "GRANT SELECT, INSERT ON claims TO " + role,
-        "GRANT UPDATE (lease_until, finished) ON claims TO " + role,
+        "GRANT EXECUTE ON FUNCTION claim_module(text, text, text, text, text, text, boolean, text, text), "
+        "renew_claims(text, text, text) TO " + role,
     };
     for (const std::string &grant : grants) {
         if (!run(c, grant.c_str(), why)) return false;
@@ -445,7 +539,8 @@ bool postgres_check_schema(postgres_ledger &pg, reason &why) {
 }
 
 ledger postgres_operations(postgres_ledger &pg) {
-    return {&pg, lot_exists, add_lot, read_manifest, add_results, read_status, read_lines};
+    return {&pg,        lot_exists, add_lot, read_manifest, add_results, read_status, read_lines,
+            read_lease, claim,      renew,   add_result,    release};
 }
 
 }  // namespace veld

@@ -106,7 +106,16 @@ void format_status(const std::string &lot, const lot_status &status, std::string
     format_twice(status.twice, out);
     format_clashes(status.clashes, out);
     format_claims(status.claims, out);
-    if (status.twice.empty() && status.clashes.empty() && status.claims.empty()) out += "no conflicts\n";
+    for (const twin_runs &t : status.twins) {
+        out += "twins: station ";
+        put(out, t.station);
+        out += " is live in runs ";
+        put(out, t.runs);
+        out += "\n";
+    }
+    if (status.twice.empty() && status.clashes.empty() && status.claims.empty() && status.twins.empty()) {
+        out += "no conflicts\n";
+    }
 }
 
 void format_csv_header(std::string &out) {

@@ -20,7 +20,8 @@ bool check_lot_name(const std::string &lot, reason &why);
 //   conflict: module IMEI;IMSI configured N times: STATION at T (lot L), ...
 //   clash: endpoint name NAME on URI given to N modules: IMEI;IMSI (lot L, STATION at T), ...
 //   unfinished: IMEI;IMSI claimed by STATION (run R) at T, its lease until T
-// and "no conflicts" when there is none of the last three.
+//   twins: station STATION is live in runs R1, R2
+// and "no conflicts" when there is none of the last four.
 void format_status(const std::string &lot, const lot_status &status, std::string &out);
 
 // The header of the CSV export: lot, then the report's keys.

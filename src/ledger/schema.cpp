@@ -32,6 +32,7 @@ CREATE TABLE results (
     run text,
     endpoint text,
     server_uri text,
+    command text,
     result text NOT NULL,
     started timestamptz NOT NULL,
     line text NOT NULL,
@@ -63,27 +64,46 @@ CREATE TABLE names (
     imsi text,
     lot text NOT NULL,
     station text NOT NULL,
-    object text NOT NULL,
+    object text,  -- null while a claim holds it
     PRIMARY KEY (server_uri, endpoint)
 );
 CREATE TABLE clashes (object text PRIMARY KEY REFERENCES results);
+-- A module's claim in a lot: the one key that decides which run
+-- configures it. finished names the result that ended it.
 CREATE TABLE claims (
     lot text NOT NULL REFERENCES lots,
     imei text NOT NULL,
     imsi text NOT NULL,
     station text NOT NULL,
     run text NOT NULL,
-    claimed_by name NOT NULL DEFAULT current_user,
+    command text,
+    claimed_by name NOT NULL DEFAULT session_user,
     claimed timestamptz NOT NULL DEFAULT now(),
     lease_until timestamptz NOT NULL,
     finished text,
     PRIMARY KEY (lot, imei, imsi)
 );
 CREATE INDEX claims_open ON claims (lot) WHERE finished IS NULL;
-ALTER TABLE claims ENABLE ROW LEVEL SECURITY;
-CREATE POLICY claims_read ON claims FOR SELECT USING (true);
-CREATE POLICY claims_made ON claims FOR INSERT WITH CHECK (claimed_by = current_user);
-CREATE POLICY claims_renewed ON claims FOR UPDATE USING (claimed_by = current_user);
+CREATE INDEX claims_of_run ON claims (run) WHERE finished IS NULL;
+-- The runs that claim, as their heartbeat last showed them.
+CREATE TABLE runs (
+    run text PRIMARY KEY,
+    station text NOT NULL,
+    lot text NOT NULL,
+    claimed_by name NOT NULL DEFAULT session_user,
+    seen timestamptz NOT NULL DEFAULT now()
+);
+-- Claims given back by hand: who gave back whose, and when.
+CREATE TABLE releases (
+    lot text NOT NULL,
+    imei text NOT NULL,
+    imsi text NOT NULL,
+    station text NOT NULL,
+    run text NOT NULL,
+    claimed timestamptz NOT NULL,
+    released_by name NOT NULL DEFAULT session_user,
+    released timestamptz NOT NULL DEFAULT now()
+);
 
 CREATE FUNCTION results_kept() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
@@ -106,14 +126,101 @@ BEGIN
         WHERE result = 'configured' AND endpoint IS NOT NULL AND server_uri IS NOT NULL
         ORDER BY server_uri, endpoint, seq
         ON CONFLICT DO NOTHING;
+    UPDATE names n SET object = a.object FROM added a
+        WHERE n.server_uri = a.server_uri AND n.endpoint = a.endpoint AND n.object IS NULL AND a.result = 'configured'
+          AND n.imei = a.imei AND n.imsi = a.imsi;
     INSERT INTO clashes (object)
         SELECT a.object FROM added a JOIN names n USING (server_uri, endpoint)
         WHERE a.result = 'configured' AND (a.imei, a.imsi) IS DISTINCT FROM (n.imei, n.imsi);
+    -- A result ends its run's claim; a module configured with no claim
+    -- (a report synced from a station without one) holds one from then.
+    UPDATE claims c SET finished = a.object FROM added a
+        WHERE c.lot = a.lot AND c.imei = a.imei AND c.imsi = a.imsi AND c.run = a.run AND c.finished IS NULL;
+    INSERT INTO claims (lot, imei, imsi, station, run, command, lease_until, finished)
+        SELECT DISTINCT ON (lot, imei, imsi) lot, imei, imsi, station, coalesce(run, ''), command,
+               now(), object
+        FROM added WHERE result = 'configured' AND imei IS NOT NULL AND imsi IS NOT NULL
+        ORDER BY lot, imei, imsi, seq
+        ON CONFLICT DO NOTHING;
     RETURN NULL;
 END $$;
 ALTER FUNCTION results_added() SET search_path FROM CURRENT;
 CREATE TRIGGER results_added AFTER INSERT ON results REFERENCING NEW TABLE AS added
     FOR EACH STATEMENT EXECUTE FUNCTION results_added();
+
+-- A module's claim for a run, decided by the claims' key: claimed, or why
+-- not (configured, other command, busy, unfinished, name taken), with
+-- who, since when, and what else (the command the module has, or the
+-- name's holder). A module whose claim ended in a failure is claimed
+-- anew. The endpoint name is reserved in the same transaction, unique
+-- on its server URI across the ledger. A command with no fixed port is
+-- compared with the port left out.
+CREATE FUNCTION claim_module(p_lot text, p_imei text, p_imsi text, p_station text, p_run text, p_command text,
+                             p_port_fixed boolean, p_server_uri text, p_endpoint text,
+                             OUT outcome text, OUT who text, OUT since text, OUT other text)
+LANGUAGE plpgsql SECURITY DEFINER AS $$
+DECLARE
+    lease interval := (SELECT lease_seconds FROM ledger_settings LIMIT 1) * interval '1 second';
+    c claims%ROWTYPE;
+    r results%ROWTYPE;
+    n names%ROWTYPE;
+    bare text := '( -p [0-9]+ )';
+BEGIN
+    INSERT INTO claims (lot, imei, imsi, station, run, command, lease_until)
+        VALUES (p_lot, p_imei, p_imsi, p_station, p_run, p_command, now() + lease)
+        ON CONFLICT DO NOTHING;
+    IF NOT FOUND THEN
+        SELECT * INTO c FROM claims WHERE lot = p_lot AND imei = p_imei AND imsi = p_imsi FOR UPDATE;
+        IF c.finished IS NULL AND c.run <> p_run THEN
+            outcome := CASE WHEN c.lease_until > now() THEN 'busy' ELSE 'unfinished' END;
+            who := c.station;
+            since := to_char(c.claimed AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"');
+            RETURN;
+        END IF;
+        SELECT * INTO r FROM results WHERE object = c.finished;
+        IF c.finished IS NOT NULL AND r.result = 'configured' THEN
+            who := r.station;
+            since := to_char(r.started AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"');
+            other := c.command;
+            outcome := CASE WHEN c.command = p_command OR (NOT p_port_fixed AND
+                                regexp_replace(c.command, bare, ' -p * ') = regexp_replace(p_command, bare, ' -p * '))
+                            THEN 'configured' ELSE 'other command' END;
+            RETURN;
+        END IF;
+        UPDATE claims SET station = p_station, run = p_run, command = p_command, claimed_by = session_user,
+                          claimed = now(), lease_until = now() + lease, finished = NULL
+            WHERE lot = p_lot AND imei = p_imei AND imsi = p_imsi;
+    END IF;
+    IF p_endpoint IS NOT NULL AND p_server_uri IS NOT NULL THEN
+        INSERT INTO names (server_uri, endpoint, imei, imsi, lot, station)
+            VALUES (p_server_uri, p_endpoint, p_imei, p_imsi, p_lot, p_station) ON CONFLICT DO NOTHING;
+        SELECT * INTO n FROM names WHERE server_uri = p_server_uri AND endpoint = p_endpoint;
+        IF n.imei IS DISTINCT FROM p_imei OR n.imsi IS DISTINCT FROM p_imsi THEN
+            RAISE EXCEPTION USING ERRCODE = 'VL001', MESSAGE = n.imei || ' (lot ' || n.lot || ', ' || n.station || ')';
+        END IF;
+    END IF;
+    outcome := 'claimed';
+EXCEPTION WHEN SQLSTATE 'VL001' THEN
+    outcome := 'name taken';
+    other := SQLERRM;
+END $$;
+ALTER FUNCTION claim_module(text, text, text, text, text, text, boolean, text, text) SET search_path FROM CURRENT;
+
+-- The run's heartbeat: its claims' leases renewed, on the server's clock,
+-- those of the run's own login alone.
+CREATE FUNCTION renew_claims(p_run text, p_station text, p_lot text) RETURNS void
+LANGUAGE plpgsql SECURITY DEFINER AS $$
+DECLARE
+    lease interval := (SELECT lease_seconds FROM ledger_settings LIMIT 1) * interval '1 second';
+BEGIN
+    UPDATE claims SET lease_until = now() + lease
+        WHERE run = p_run AND finished IS NULL AND claimed_by = session_user;
+    INSERT INTO runs AS r (run, station, lot) VALUES (p_run, p_station, p_lot)
+        ON CONFLICT (run) DO UPDATE SET seen = now() WHERE r.claimed_by = session_user;
+END $$;
+ALTER FUNCTION renew_claims(text, text, text) SET search_path FROM CURRENT;
+REVOKE EXECUTE ON FUNCTION claim_module(text, text, text, text, text, text, boolean, text, text),
+    renew_claims(text, text, text) FROM PUBLIC;
 
 CREATE VIEW lot_progress AS
 SELECT t.lot, t.station,

@@ -39,18 +39,28 @@ bool take_result(void *context, long line, bool whole, const report_object &o, r
         return true;
     }
     result_row row;
+    reason fault;
+    if (!row_of(o, to.rows.lot, row, fault)) return fail(why, "line %ld: %s", line, fault.text);
+    to.batch.push_back(std::move(row));
+    ++to.rows.objects;
+    return true;
+}
+
+}  // namespace
+
+bool row_of(const report_object &o, const std::string &lot, result_row &row, reason &why) {
     row.object = text_of(o, report_key::object);
     row.lot = text_of(o, report_key::lot);
-    if (row.lot.empty()) row.lot = to.rows.lot;
+    if (row.lot.empty()) row.lot = lot;
     row.started = text_of(o, report_key::started);
     row.result = text_of(o, report_key::result);
     reason lot_fault;
-    if (row.object.empty()) return fail(why, "line %ld: the object has no id (\"object\")", line);
-    if (row.lot.empty()) return fail(why, "line %ld: the object names no lot; give one with --lot", line);
-    if (!check_lot_name(row.lot, lot_fault)) return fail(why, "line %ld: %s", line, lot_fault.text);
-    if (!valid_utf8(o.text.data(), o.text.size())) return fail(why, "line %ld: not UTF-8", line);
-    if (!is_moment(row.started)) return fail(why, "line %ld: \"started\" is no moment in UTC", line);
-    if (row.result.empty()) return fail(why, "line %ld: the object has no result", line);
+    if (row.object.empty()) return fail(why, "the object has no id (\"object\")");
+    if (row.lot.empty()) return fail(why, "the object names no lot; give one with --lot");
+    if (!check_lot_name(row.lot, lot_fault)) return fail(why, "%s", lot_fault.text);
+    if (!valid_utf8(o.text.data(), o.text.size())) return fail(why, "not UTF-8");
+    if (!is_moment(row.started)) return fail(why, "\"started\" is no moment in UTC");
+    if (row.result.empty()) return fail(why, "the object has no result");
     row.imei = text_of(o, report_key::imei);
     row.imsi = text_of(o, report_key::imsi);
     row.station = text_of(o, report_key::station);
@@ -58,15 +68,12 @@ bool take_result(void *context, long line, bool whole, const report_object &o, r
     row.endpoint = text_of(o, report_key::endpoint);
     const std::string *command = member(o, report_key::command);
     if (command != nullptr && !command_uri(*command, row.server_uri)) {
-        return fail(why, "line %ld: the command names no server URI", line);
+        return fail(why, "the command names no server URI");
     }
+    if (command != nullptr) row.command = *command;
     row.line = o.text;
-    to.batch.push_back(std::move(row));
-    ++to.rows.objects;
     return true;
 }
-
-}  // namespace
 
 bool open_rows(report_rows &rows, const char *path, const std::string &lot, reason &why) {
     rows.lot = lot;

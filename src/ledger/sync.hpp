@@ -14,6 +14,12 @@
 
 namespace veld {
 
+// A whole report object as the ledger's row; one that names no lot takes
+// lot. False with why for an object the ledger cannot take: no id, no
+// lot, a lot's name refused, text not UTF-8, a start that is no moment,
+// a command with no server URI.
+bool row_of(const report_object &o, const std::string &lot, result_row &row, reason &why);
+
 // The most rows a batch holds.
 constexpr std::size_t batch_rows = 10000;
 
@@ -30,8 +36,7 @@ bool open_rows(report_rows &rows, const char *path, const std::string &lot, reas
 
 // The next batch (a row_source's next, rows a report_rows): at most
 // batch_rows, empty at the end; false with "line N: ..." for an object
-// the ledger cannot take (no id, no lot, a lot's name refused, text not
-// UTF-8, a start that is no moment, a command with no server URI).
+// the ledger cannot take (row_of).
 bool next_rows(void *rows, std::vector<result_row> &batch, reason &why);
 
 void close_rows(report_rows &rows);

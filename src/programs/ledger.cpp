@@ -39,6 +39,9 @@ const char usage[] =
     "                     names given twice, claims never finished\n"
     "  export LOT [--csv] every result of the lot as its report line (JSON\n"
     "                     Lines), or with --csv as CSV\n"
+    "  release LOT IMEI IMSI\n"
+    "                     give back a module's claim whose run died (its lease\n"
+    "                     ran out), so that another run may configure it\n"
     "Options:\n"
     "  --ledger CONNINFO  a libpq connection string or URI (default\n"
     "                     $VELDCONF_LEDGER, else libpq's PG* variables); a\n"
@@ -111,7 +114,7 @@ struct command_shape {
 const command_shape shapes[] = {
     {"init", 0, 0, true, false, false, false},  {"lot", 1, 1, false, true, false, false},
     {"sync", 1, 4096, false, false, true, false}, {"status", 1, 1, false, false, false, false},
-    {"export", 1, 1, false, false, false, true},
+    {"export", 1, 1, false, false, false, true},   {"release", 3, 3, false, false, false, false},
 };
 
 const command_shape *shape_of(const char *name) {
@@ -133,7 +136,9 @@ bool check_shape(const command_line &line) {
     const std::size_t given = line.words.size() - 1;
     if (given < s->least || given > s->most) {
         return veld::refuse(program, "%s takes %s", s->name,
-                            s->most > 1 ? "one or more reports" : s->most == 1 ? "one lot" : "no argument");
+                            s->most == 3 ? "a lot, an IMEI and an IMSI" : s->most > 1 ? "one or more reports"
+                            : s->most == 1                          ? "one lot"
+                                                                    : "no argument");
     }
     const char *stray = (line.station_role || line.lease_seconds) && !s->role_lease ? "--station-role and --lease"
                         : line.manifest && !s->manifest                          ? "--manifest"
@@ -141,8 +146,15 @@ bool check_shape(const command_line &line) {
                         : line.csv && !s->csv                                    ? "--csv"
                                                                                  : nullptr;
     if (stray != nullptr) return veld::refuse(program, "%s does not go with %s", stray, s->name);
-    const char *lot = s->lot ? line.lot : s->most == 1 ? line.words[1] : nullptr;
-    return lot == nullptr || check_lot(lot);
+    const char *lot = s->lot ? line.lot : s->most == 1 || s->most == 3 ? line.words[1] : nullptr;
+    if (lot != nullptr && !check_lot(lot)) return false;
+    for (std::size_t i = 2; s->most == 3 && i < 4; ++i) {
+        const char *digits = line.words[i];
+        if (!veld::all_digits(digits, std::strlen(digits)) || std::strlen(digits) > 15) {
+            return veld::refuse(program, "%s is no %s (digits, at most 15)", digits, i == 2 ? "IMEI" : "IMSI");
+        }
+    }
+    return true;
 }
 
 bool read_command_line(int argc, char *argv[], command_line &line) {
@@ -244,7 +256,7 @@ int run_status(const veld::ledger &l, const command_line &line) {
     std::string text;
     veld::format_status(lot, status, text);
     std::fputs(text.c_str(), stdout);
-    return status.twice.empty() && status.clashes.empty() && status.claims.empty() ? 0 : 1;
+    return status.twice.empty() && status.clashes.empty() && status.claims.empty() && status.twins.empty() ? 0 : 1;
 }
 
 struct export_to {
@@ -277,6 +289,24 @@ bool run_export(const veld::ledger &l, const command_line &line) {
     return to.whole || say("a line of the lot is no report object");
 }
 
+// The dead run may have configured the module and kept its result in its
+// report alone: said, so that its report is synced first where it can be.
+bool run_release(const veld::ledger &l, const command_line &line) {
+    veld::open_claim released{};
+    veld::reason why;
+    if (!l.release(l.context, line.words[1], line.words[2], line.words[3], released, why)) return say("%s", why.text);
+    std::printf("released the claim of %s;%s by ", released.imei.c_str(), released.imsi.c_str());
+    veld::write_field(stdout, released.station.data(), released.station.size());
+    std::fputs(" (run ", stdout);
+    veld::write_field(stdout, released.run.data(), released.run.size());
+    std::printf("), made at %s\n", released.claimed.c_str());
+    std::fprintf(stderr,
+                 "%s: warning: run %s may have results that are only in its report: where that report can be "
+                 "reached, sync it (veldconf-ledger sync REPORT) before this module is configured again\n",
+                 program, released.run.c_str());  // a run's id is the station's own: digits, dashes, letters
+    return true;
+}
+
 int run_command(veld::postgres_ledger &pg, const command_line &line) {
     const std::string command = line.words[0];
     veld::reason why;
@@ -286,6 +316,7 @@ int run_command(veld::postgres_ledger &pg, const command_line &line) {
     if (command == "lot") return run_lot(l, line) ? 0 : 2;
     if (command == "sync") return run_sync(l, line) ? 0 : 2;
     if (command == "status") return run_status(l, line);
+    if (command == "release") return run_release(l, line) ? 0 : 2;
     return run_export(l, line) ? 0 : 2;
 }
 
