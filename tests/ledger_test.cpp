@@ -48,7 +48,7 @@ std::string object_line(const made_object &m) {
     if (m.what != veld::result::configured) veld::fail(r.why, "no answer");
     r.started_ms = m.started_ms;
     std::string out;
-    veld::format_report_object(r, {m.station, nullptr, m.run, "1.2"}, m.number, out);
+    veld::format_report_object(r, {m.station, nullptr, m.run, "1.2", nullptr}, m.number, out);
     out.pop_back();  // its line end
     return out;
 }
@@ -290,7 +290,9 @@ class LedgerContract : public testing::TestWithParam<const char *> {
         memory.lease_seconds = 1;
         int from = 0;
         veld::reason why{};
-        if (on_postgres()) ASSERT_TRUE(veld::postgres_init(pg, nullptr, 1, from, why)) << why.text;
+        if (on_postgres()) {
+            ASSERT_TRUE(veld::postgres_init(pg, nullptr, 1, from, why)) << why.text;
+        }
     }
     void pass(double seconds) {
         memory.now_ms += static_cast<long long>(seconds * 1000);

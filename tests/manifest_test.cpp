@@ -274,7 +274,7 @@ TEST(Resume, WhatTheWriterWritesReadsBack) {
     ASSERT_FALSE(dir.path.empty());
     const std::string path = dir.file("report.jsonl");
     const veld::client_config config{0, 0, 0, 5683, 300, 8, "coap://h", 1, "e", 5, 5, 2};
-    const veld::run_facts run{"station \x7f", nullptr, "run-1", "1.2"};
+    const veld::run_facts run{"station \x7f", nullptr, "run-1", "1.2", nullptr};
     const std::string module = veld::module_key("490154203237511", "001010123456");
     for (const written_case &c : written_cases) {
         std::string text;

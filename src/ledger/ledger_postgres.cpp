@@ -12,7 +12,13 @@ namespace veld {
 
 namespace {
 
-PGconn *connection_of(void *context) { return static_cast<PGconn *>(static_cast<postgres_ledger *>(context)->connection); }
+// The connection, connected anew first where it was lost: a station that
+// outlives a restart of the server reaches it again.
+PGconn *connection_of(void *context) {
+    PGconn *c = static_cast<PGconn *>(static_cast<postgres_ledger *>(context)->connection);
+    if (PQstatus(c) == CONNECTION_BAD) PQreset(c);
+    return c;
+}
 
 // libpq's messages end in a line end and may span lines: one line here.
 std::string one_line(const char *message) {
@@ -43,6 +49,18 @@ bool run(PGconn *c, const char *sql, const std::vector<const std::string *> &par
     out.reset(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
     const ExecStatusType status = out ? PQresultStatus(out.get()) : PGRES_FATAL_ERROR;
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || failed_with(out, c, why);
+}
+
+// run, for a statement that is a transaction of its own and may be sent
+// again: on a connection lost (the server restarted, the network back),
+// connected anew and sent once more.
+bool run_again(PGconn *c, const char *sql, const std::vector<const std::string *> &params, result &out,
+               reason &why) {
+    if (run(c, sql, params, out, why)) return true;
+    if (PQstatus(c) != CONNECTION_BAD) return false;
+    PQreset(c);
+    if (PQstatus(c) != CONNECTION_OK) return fail(why, "%s", one_line(PQerrorMessage(c)).c_str());
+    return run(c, sql, params, out, why);
 }
 
 // sql, which may be several statements, with no parameters.
@@ -365,7 +383,7 @@ bool claim(void *context, const claim_request &q, claim_answer &answer, reason &
     const std::string fixed = q.port_fixed ? "true" : "false";
     const std::string *no_text = nullptr;
     result r;
-    if (!run(connection_of(context), "SELECT * FROM claim_module($1, $2, $3, $4, $5, $6, $7, $8, $9)",
+    if (!run_again(connection_of(context), "SELECT * FROM claim_module($1, $2, $3, $4, $5, $6, $7, $8, $9)",
              {&q.lot, &q.imei, &q.imsi, &q.station, &q.run, &q.command, &fixed,
               q.server_uri.empty() ? no_text : &q.server_uri, q.endpoint.empty() ? no_text : &q.endpoint},
              r, why)) {
@@ -378,13 +396,13 @@ bool claim(void *context, const claim_request &q, claim_answer &answer, reason &
 bool renew(void *context, const std::string &run_id, const std::string &station, const std::string &lot,
            reason &why) {
     result r;
-    return run(connection_of(context), "SELECT renew_claims($1, $2, $3)", {&run_id, &station, &lot}, r, why);
+    return run_again(connection_of(context), "SELECT renew_claims($1, $2, $3)", {&run_id, &station, &lot}, r, why);
 }
 
 bool add_result(void *context, const result_row &row, reason &why) {
     const auto text = [](const std::string &t) { return t.empty() ? nullptr : &t; };
     result r;
-    return run(connection_of(context),
+    return run_again(connection_of(context),
                "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, command, result, "
                "started, line) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11::timestamptz, $12) "
                "ON CONFLICT (object) DO NOTHING",
@@ -502,7 +520,11 @@ bool check_command_line_ledger(const char *conninfo, reason &why) {
 }
 
 bool postgres_open(const char *conninfo, postgres_ledger &pg, reason &why) {
-    PGconn *c = PQconnectdb(conninfo);
+    // A host that does not answer is given up after 10 s, unless the
+    // connection string says otherwise.
+    const char *keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char *values[] = {"10", conninfo, nullptr};
+    PGconn *c = PQconnectdbParams(keywords, values, 1);
     if (c == nullptr || PQstatus(c) != CONNECTION_OK) {
         const std::string text = one_line(c == nullptr ? "out of memory" : PQerrorMessage(c));
         PQfinish(c);

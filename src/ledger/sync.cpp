@@ -40,6 +40,7 @@ bool take_result(void *context, long line, bool whole, const report_object &o, r
     }
     result_row row;
     reason fault;
+    if (to.rows.lotless_passed && to.rows.lot.empty() && member(o, report_key::lot) == nullptr) return true;
     if (!row_of(o, to.rows.lot, row, fault)) return fail(why, "line %ld: %s", line, fault.text);
     to.batch.push_back(std::move(row));
     ++to.rows.objects;
@@ -95,9 +96,13 @@ bool next_rows(void *context, std::vector<result_row> &batch, reason &why) {
 
 void close_rows(report_rows &rows) { report_close(rows.reader); }
 
-bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why) {
+bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why,
+                 bool own) {
     report_rows rows{};
-    if (!open_rows(rows, path, lot, why)) return false;
+    rows.lotless_passed = own;
+    rows.lot = lot;
+    bool missing = false;
+    if (!report_open(rows.reader, path, missing, why)) return own && missing;
     const bool synced = l.add_results(l.context, next_rows, &rows, counts.added, why);
     close_rows(rows);
     counts.objects = rows.objects;

@@ -30,6 +30,7 @@ struct report_rows {
     std::vector<long> cut_lines;
     std::size_t objects;  // whole objects read so far
     bool ended;
+    bool lotless_passed;  // an object that names no lot, and no lot given, is passed over, not refused
 };
 
 bool open_rows(report_rows &rows, const char *path, const std::string &lot, reason &why);
@@ -49,7 +50,10 @@ struct sync_counts {
 };
 
 // Puts the report at path into the ledger, in one transaction: every new
-// object, or none.
-bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why);
+// object, or none. own: a station's own report at its start, where a
+// missing report is an empty one and an object that names no lot (of a
+// run that had none) is passed over.
+bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why,
+                 bool own = false);
 
 }  // namespace veld

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ledger_connection.hpp"
+#include "lot_text.hpp"
 #include "names.hpp"
 #include "options.hpp"
 #include "port_settings.hpp"
@@ -15,6 +17,7 @@
 #include "settings.hpp"
 #include "plan.hpp"
 #include "station.hpp"
+#include "sync.hpp"
 #include "transcript_file.hpp"
 #include "terminal.hpp"
 #include "watch.hpp"
@@ -45,6 +48,11 @@ const char usage_head[] =
     "  --slots FILE       provision only the ports FILE lists (lines: USB-PATH LABEL\n"
     "                     or DEVICE LABEL), each under its slot's label\n"
     "  --operator NAME    the operator named in the report\n"
+    "  --lot LOT          the lot named in each report object\n"
+    "  --ledger CONNINFO  claim each module in the lot in the plant's ledger before\n"
+    "                     configuring it, and commit its result there (with --lot\n"
+    "                     and --report; an empty CONNINFO: $VELDCONF_LEDGER, else\n"
+    "                     libpq's PG* variables)\n"
     "  --watch[=PATTERN]  provision the serial ports that appear (PATTERN, a\n"
     "                     glob, may be repeated; default /dev/ttyUSB* and\n"
     "                     /dev/ttyACM*; on Windows COM names, such as COM12\n"
@@ -60,7 +68,8 @@ const char usage_tail[] =
     "  --help             print this text\n"
     "Exit status: 0 no module failed, 1 a module failed or was interrupted,\n"
     "2 a usage or settings error, 3 a record (a result line, a report object,\n"
-    "a transcript) could not be written; 3 goes before 1.\n";
+    "a transcript) could not be written, 4 a claimed module's result is in the\n"
+    "report and not yet in the ledger; 3 goes before 4, 4 before 1.\n";
 
 constexpr std::size_t max_devices = 256;
 constexpr std::size_t max_patterns = 16;
@@ -68,11 +77,12 @@ constexpr std::size_t max_patterns = 16;
 // The values of this program's long options that have no letter.
 enum { name_option = 256, jobs_option, report_option, log_dir_option, watch_option, station_option,
        operator_option, slots_option, manifest_option, resume_option, check_option, probe_timeout_option,
-       boot_wait_option };
+       boot_wait_option, lot_option, ledger_option };
 
 struct command_line {
     veld::station_options station;
     const char *report;  // or null
+    const char *ledger;  // --ledger's connection string, or null
     bool check;          // say what a run would do, and open no port
     bool helped;         // --help: the usage text is all
 };
@@ -190,6 +200,16 @@ bool read_option(int c, command_line &line) {
             if (!veld::read_slots(o.slots_file, o.slots, why)) return veld::refuse(program, "--slots %s", why.text);
             return true;
         case operator_option: o.run.operator_name = veld::optarg; return true;
+        case lot_option:
+            if (!veld::check_lot_name(veld::optarg, why)) return veld::refuse(program, "--lot: %s", why.text);
+            o.run.lot = veld::optarg;
+            return true;
+        case ledger_option:
+            if (*veld::optarg != '\0' && !veld::check_ledger_word(veld::optarg, why)) {
+                return veld::refuse(program, "--ledger: %s", why.text);
+            }
+            line.ledger = veld::optarg;
+            return true;
         case watch_option:
             o.watch = true;
             if (veld::optarg == nullptr) return true;
@@ -226,6 +246,8 @@ bool read_command_line(int argc, char *argv[], command_line &line) {
         {"probe-timeout", veld::required_argument, nullptr, probe_timeout_option},
         {"boot-wait", veld::required_argument, nullptr, boot_wait_option},
         {"operator", veld::required_argument, nullptr, operator_option},
+        {"lot", veld::required_argument, nullptr, lot_option},
+        {"ledger", veld::required_argument, nullptr, ledger_option},
         {"baud", veld::required_argument, nullptr, veld::baud_option},
         {"rtscts", veld::no_argument, nullptr, veld::rtscts_option},
         {"timeout", veld::required_argument, nullptr, veld::timeout_option},
@@ -256,6 +278,53 @@ bool read_command_line(int argc, char *argv[], command_line &line) {
     argv[split] = veldconf_name;
     if (!read_veldconf_options(argc - split, argv + split, o.tool)) return false;
     return check_names_and_rows(o);
+}
+
+// --ledger claims in a lot and commits to it from the report, which holds
+// each result first.
+bool check_ledger_words(const command_line &line) {
+    if (line.ledger == nullptr) return true;
+    if (line.station.run.lot == nullptr) return veld::refuse(program, "--ledger claims in a lot: give --lot LOT");
+    return line.report != nullptr || veld::refuse(program, "--ledger keeps each result in the report first: give --report FILE");
+}
+
+// The ledger, reached before any port is opened: its schema and the lot
+// checked, the report's objects it lacks put in it (a run's only: --check
+// writes nothing), and the lot's manifest, when it has one, taken as the
+// run's. false when any of it fails (said).
+bool reach_ledger(command_line &line, veld::plant_ledger &p) {
+    veld::station_options &o = line.station;
+    const char *from_environment = std::getenv("VELDCONF_LEDGER");
+    const char *conninfo = *line.ledger != '\0' || from_environment == nullptr ? line.ledger : from_environment;
+    veld::reason why;
+    if (!veld::open_ledger(conninfo, p.ops, why)) {
+        std::fprintf(stderr, "%s: --ledger: %s\n", program, why.text);
+        return false;
+    }
+    p.lot = o.run.lot;
+    bool exists = false;
+    std::vector<veld::manifest_entry> entries;
+    veld::sync_counts counts{};
+    const bool reached = p.ops.lot_exists(p.ops.context, p.lot, exists, why) &&
+                         (exists || veld::fail(why, "no lot %s in the ledger", p.lot.c_str())) &&
+                         p.ops.read_lease(p.ops.context, p.lease_seconds, why) &&
+                         p.ops.read_manifest(p.ops.context, p.lot, entries, why) &&
+                         (line.check || veld::sync_report(p.ops, line.report, "", counts, why, true));
+    if (!reached) {
+        std::fprintf(stderr, "%s: --ledger: %s\n", program, why.text);
+        return false;
+    }
+    if (entries.empty()) return true;
+    if (o.manifest_file != nullptr) {
+        return veld::refuse(program, "--manifest: lot %s has its manifest in the ledger", p.lot.c_str());
+    }
+    if (!veld::manifest_from_ledger(entries, o.tool, o.rows, why)) {
+        std::fprintf(stderr, "%s: the manifest of lot %s: %s\n", program, p.lot.c_str(), why.text);
+        return false;
+    }
+    o.manifest_file = "the lot's manifest";
+    p.manifest_in_ledger = true;
+    return true;
 }
 
 // With --resume, the report says what was done before; a line cut short
@@ -313,8 +382,10 @@ int main(int argc, char *argv[]) {
     o.probe_timeout_ms = 1000;
     o.boot_wait_ms = 30000;
     o.name = "{imei};{imsi}";
-    o.run = {veld::host_name(), nullptr, veld::make_run_id(), VELDCONF_VERSION};
-    if (!read_command_line(argc, argv, line) || !read_done(line, o)) return line.helped ? 0 : 2;
+    o.run = {veld::host_name(), nullptr, veld::make_run_id(), VELDCONF_VERSION, nullptr};
+    if (!read_command_line(argc, argv, line) || !check_ledger_words(line) || !read_done(line, o)) {
+        return line.helped ? 0 : 2;
+    }
     if (veld::modem_manager_runs()) {
         std::fprintf(stderr, "%s: warning: ModemManager runs: it probes new serial ports and takes answers "
                              "meant for this station (man veldconf-provision says how to keep it off)\n",
@@ -322,11 +393,19 @@ int main(int argc, char *argv[]) {
     }
     say_unfinished(o.log_dir);
     if (line.check) {
-        if (!check_records(line, nullptr)) return 2;
+        veld::plant_ledger checked{};
+        const bool reached = line.ledger == nullptr || reach_ledger(line, checked);
+        veld::close_ledger(checked.ops);
+        if (!reached || !check_records(line, nullptr)) return 2;
         veld::write_plan(o, stdout);
         return std::fflush(stdout) == 0 ? 0 : 3;
     }
     veld::station st{};
+    o.report_file = line.report;
+    if (line.ledger != nullptr && !reach_ledger(line, st.plant)) {
+        veld::close_ledger(st.plant.ops);
+        return 2;
+    }
     st.opts = o;
     st.view.on = !o.quiet && veld::is_terminal(stderr) && veld::terminal_moves_cursor();
     st.out.view_on = st.view.on;
@@ -342,6 +421,7 @@ int main(int argc, char *argv[]) {
         if (written) std::fprintf(stderr, "%s: the report %s may be cut short: %s\n", program, line.report, why.text);
         status = 3;
     }
+    veld::close_ledger(st.plant.ops);
     veld::port_interrupt_handled();
     // The terminal still holds a piece: the streams cannot be flushed.
     if (!written) std::_Exit(status);

@@ -6,16 +6,16 @@
 
 namespace veld {
 
-bool module_settings(const station_options &o, const identity &id, tool_settings &settings, char *name, long &row,
-                     reason &why) {
+bool module_settings(const station_options &o, const manifest &rows, const identity &id, tool_settings &settings,
+                     char *name, long &row, reason &why) {
     settings = o.tool;
     row = -1;
     const char *format = o.name;
     const manifest_row *cells = nullptr;
     if (o.manifest_file != nullptr) {
-        row = find_row(o.rows, id.imei);
+        row = find_row(rows, id.imei);
         if (row < 0) return fail(why, "not in the manifest");
-        cells = &o.rows.rows[static_cast<std::size_t>(row)];
+        cells = &rows.rows[static_cast<std::size_t>(row)];
         apply_row(*cells, settings);
         if (!cells->name.empty() && !cells->literal) format = cells->name.c_str();
     }

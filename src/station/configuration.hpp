@@ -13,10 +13,10 @@
 namespace veld {
 
 // settings for the module id; name (room for max_text_len bytes and a
-// NUL) holds its endpoint name, which settings point to; row is its
-// manifest row or -1. false with "not in the manifest" or veldconf's
-// refusal.
-bool module_settings(const station_options &o, const identity &id, tool_settings &settings, char *name, long &row,
-                     reason &why);
+// NUL) holds its endpoint name, which settings point to; row is its row
+// in rows (the run's manifest, when it has one) or -1. false with "not in
+// the manifest" or veldconf's refusal.
+bool module_settings(const station_options &o, const manifest &rows, const identity &id, tool_settings &settings,
+                     char *name, long &row, reason &why);
 
 }  // namespace veld

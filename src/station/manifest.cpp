@@ -193,6 +193,25 @@ bool read_manifest(const char *path, const tool_settings &base, manifest &m, rea
     return read;
 }
 
+bool manifest_from_ledger(const std::vector<manifest_entry> &rows, const tool_settings &base, manifest &m,
+                          reason &why) {
+    m = manifest{};
+    std::vector<std::string> cells;
+    std::vector<const column *> kinds;
+    for (const manifest_entry &row : rows) {
+        cells.assign(1, row.imei);
+        kinds.assign(1, nullptr);
+        for (const auto &cell : row.cells) {
+            const column *c = find_column(cell.first);
+            if (c == nullptr) return fail(why, "line %ld: unknown column '%s'", row.line, cell.first.c_str());
+            cells.push_back(cell.second);
+            kinds.push_back(c);
+        }
+        if (!read_row(row.line, cells, kinds, base, m, why)) return false;
+    }
+    return true;
+}
+
 const char *column_name(char letter) {
     for (const column &c : columns) {
         if (c.letter == letter) return c.name;

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "ledger.hpp"
 #include "settings.hpp"
 #include "text.hpp"
 
@@ -38,6 +39,11 @@ struct manifest {
 // Reads path; false with "line N, column C: ..." (or the file's fault).
 // base: the command's own settings, which a row's cells complete.
 bool read_manifest(const char *path, const tool_settings &base, manifest &m, reason &why);
+
+// A lot's manifest as the ledger keeps it, checked as the file's rows
+// are: false with "line N...".
+bool manifest_from_ledger(const std::vector<manifest_entry> &rows, const tool_settings &base, manifest &m,
+                          reason &why);
 
 // The column of veldconf's option letter, as a manifest names it.
 const char *column_name(char letter);

@@ -82,7 +82,7 @@ void write_done(const station_options &o, std::FILE *out) {
         tool_settings settings{};
         long row = -1;
         reason why;
-        if (!identity_of(done.first, id) || !module_settings(o, id, settings, &name[0], row, why) ||
+        if (!identity_of(done.first, id) || !module_settings(o, o.rows, id, settings, &name[0], row, why) ||
             !configured_before(o.done, done.first, settings.config, settings.port_given, why)) {
             continue;
         }

@@ -41,13 +41,34 @@ bool name_transcript(const station &st, const std::string &partial, port_record 
 
 // Builds the module's configuration, as veldconf would for its name, and
 // checks its lines with the reader's checks; false with the reason.
+// A module the lot's manifest did not list when the run began, looked up
+// once more in the ledger, for rows added during the shift.
+bool look_up_again(station &st, port_record &r, tool_settings &settings, char *name) {
+    std::vector<manifest_entry> entries;
+    reason why;
+    {
+        std::lock_guard<std::mutex> hold(st.plant.lock);
+        if (!st.plant.ops.read_manifest(st.plant.ops.context, st.plant.lot, entries, why)) {
+            return fail(r.why, "not in the manifest, and the ledger cannot be reached: %s", why.text);
+        }
+    }
+    manifest now;
+    long row = -1;
+    if (!manifest_from_ledger(entries, st.opts.tool, now, why)) return fail(r.why, "the lot's manifest: %s", why.text);
+    return module_settings(st.opts, now, r.id, settings, name, row, r.why);
+}
+
 bool build_configuration(station &st, job_room &room, port_record &r) {
     tool_settings settings{};
     long row = -1;
-    const bool made = module_settings(st.opts, r.id, settings, room.name, row, r.why);
+    bool made = module_settings(st.opts, st.opts.rows, r.id, settings, room.name, row, r.why);
     if (row >= 0) {
         std::lock_guard<std::mutex> hold(st.lock);
         st.matched[static_cast<std::size_t>(row)] = true;
+    }
+    const bool unlisted = !made && row < 0 && st.opts.manifest_file != nullptr && find_row(st.opts.rows, r.id.imei) < 0;
+    if (unlisted && ledger_on(st.plant) && st.plant.manifest_in_ledger) {
+        made = look_up_again(st, r, settings, room.name);
     }
     if (!made) return false;
     r.endpoint = room.name;
@@ -157,6 +178,10 @@ void configure(station &st, job_room &room, std::size_t index, port_work &work) 
     }
     hold.unlock();
     if (!claim_name(st, room, r)) return;
+    if (ledger_on(st.plant) && !claim_in_ledger(st.plant, st.opts.run, room.config, room.port_fixed, r)) {
+        r.config = nullptr;  // nothing is sent
+        return;
+    }
     sending progress{&st, index, false};
     if (!session_send(conversation, room.lines, r.acknowledged, note_line, &progress)) {
         r.what = failure(st, progress.begun);

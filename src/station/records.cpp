@@ -94,6 +94,7 @@ void format_report_object(const port_record &r, const run_facts &run, std::size_
     put_member(out, report_key::version, run.version, std::strlen(run.version), true);
     put_member(out, report_key::transcript, r.transcript, !r.transcript.empty());
     put_member(out, report_key::slot, r.slot, !r.slot.empty());
+    if (run.lot != nullptr) put_member(out, report_key::lot, run.lot, std::strlen(run.lot), true);
     out.erase(out.size() - 2);  // the last member's ", "
     out += "}\n";
 }

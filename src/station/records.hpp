@@ -40,15 +40,18 @@ struct port_record {
     bool in_use;              // passed over: another program holds the port
     std::string transcript;   // its file name in the log folder, or empty
     std::string slot;         // where the port is on the fixture, or empty
+    bool claimed;             // in the plant's ledger, by this run
 };
 
 // What every object of a run says of the run: the station, the operator
-// (or null), the run's own id and the program's version.
+// (or null), the run's own id, the program's version and the lot (or
+// null, when the run names none).
 struct run_facts {
     std::string station;
     const char *operator_name;
     std::string run;
     const char *version;
+    const char *lot;
 };
 
 // An id no other run takes: the moment, the process and a random number.

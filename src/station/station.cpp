@@ -222,8 +222,7 @@ void put_verbose(void *context, const char *text, std::size_t len) {
 // each: a file's syncs take turns, and on some file systems (FUSE) hold
 // its writes back while they last, so the objects waiting to be written
 // go first.
-bool write_report_object(station &st, const port_record &r, std::size_t &number, reason &why) {
-    std::string object;
+bool write_report_object(station &st, const port_record &r, std::size_t &number, std::string &object, reason &why) {
     ++st.writers_waiting;  // before the lock, so that a sync waiting for it knows
     std::unique_lock<std::mutex> hold(st.report_lock);
     number = ++st.objects;
@@ -253,6 +252,17 @@ void write_in_order(station &st, std::size_t number, held_line line) {
         write_line(st.out, std::move(next->second.text), std::move(next->second.owner), next->second.kept);
         ++st.lines_written;
     }
+}
+
+// The results the ledger did not take, and the command that catches up.
+void say_behind(station &st) {
+    std::size_t behind = 0, claimed_behind = 0;
+    if (ledger_on(st.plant)) count_behind(st.plant, behind, claimed_behind);
+    if (behind == 0) return;
+    std::string text = std::to_string(behind) + (behind == 1 ? " result is" : " results are") +
+                       " in the report, not yet in the ledger; to catch up: veldconf-ledger sync ";
+    write_field(string_sink(text), st.opts.report_file, std::strlen(st.opts.report_file));
+    write_message(st.out, text + "\n");
 }
 
 // The jobs, started; their number (0: none could start, said).
@@ -286,10 +296,18 @@ void publish(station &st, const port_record &r) {
         write_verbose(st.out, text + "\n");
         return;
     }
-    // The object is on the disk before the line says the port is done.
+    // The object is on the disk before the line says the port is done, and
+    // before the ledger has the result.
     reason why;
     std::size_t number = 0;
-    const bool kept = st.reporting && write_report_object(st, r, number, why);
+    std::string object;
+    const bool kept = st.reporting && write_report_object(st, r, number, object, why);
+    reason behind;
+    if (kept && ledger_on(st.plant) && !commit_result(st.plant, object, r.claimed, behind) && r.claimed) {
+        std::string text = std::string(st.opts.program) + ": " + r.device + ": its result is in the report, not yet in the ledger: ";
+        write_field(string_sink(text), behind.text, std::strlen(behind.text));
+        write_message(st.out, text + "\n");
+    }
     std::string line;
     format_result_line(r, line);
     std::lock_guard<std::mutex> hold(st.lock);
@@ -315,6 +333,7 @@ bool run_station(station &st) {
     else schedule_batch(st.ports, st.opts.devices, st.opts.device_count);
     const std::size_t jobs = job_count(st.opts);
     std::unique_ptr<job_room[]> rooms(new job_room[jobs]);
+    if (ledger_on(st.plant)) start_heartbeat(st.plant, st.opts.run);
     std::vector<std::thread> workers;
     bool stop_painting = false;
     std::thread painter;
@@ -340,17 +359,22 @@ bool run_station(station &st) {
         close_due(st, hold);
     }
     give_up_the_rest(st);
+    if (ledger_on(st.plant)) stop_heartbeat(st.plant);
     if (!st.opts.watch) say_unmatched(st);
     if (!st.opts.quiet || st.counts.failed > 0 || st.counts.interrupted > 0 || st.no_job) {
         std::string summary;
         format_summary(st.counts, summary);
         write_message(st.out, summary);
     }
+    say_behind(st);
     return writer_finish(st.out, last_words_ms);
 }
 
 int station_status(station &st) {
     if (records_lost(st) > 0) return 3;
+    std::size_t behind = 0, claimed_behind = 0;
+    if (ledger_on(st.plant)) count_behind(st.plant, behind, claimed_behind);
+    if (claimed_behind > 0) return 4;
     return st.no_job || st.counts.failed > 0 || st.counts.interrupted > 0 ? 1 : 0;
 }
 

@@ -15,6 +15,7 @@
 #include "live_view.hpp"
 #include "manifest.hpp"
 #include "names.hpp"
+#include "plant_ledger.hpp"
 #include "port_settings.hpp"
 #include "record_file.hpp"
 #include "records.hpp"
@@ -50,6 +51,7 @@ struct station_options {
     manifest rows;              // its rows: only the modules it lists are provisioned
     bool resume;                // --resume: what the report says was done is not done again
     resume_state done;
+    const char *report_file;    // --report, or null
 };
 
 // One port's provisioning, from its opening to its record: it outlives a
@@ -94,6 +96,7 @@ struct station {
     bool no_job;       // not one job could be started
     bool listing_failed;  // the watch's last look could not list the ports
     live_view view;
+    plant_ledger plant;  // --ledger's, or none
 };
 
 // Provisions the ports until they are done (a batch) or Ctrl-C (a watch),
@@ -104,8 +107,9 @@ struct station {
 // streams.
 bool run_station(station &st);
 
-// The program's exit status after run_station: 3 a record was lost, 1 a
-// module failed or was interrupted (or no job could start), else 0.
+// The program's exit status after run_station: 3 a record was lost, 4 a
+// claimed module's result is in the report and not yet in the ledger, 1
+// a module failed or was interrupted (or no job could start), else 0.
 int station_status(station &st);
 
 // Writes one port's record: its report object (on the disk first), its
