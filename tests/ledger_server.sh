@@ -37,8 +37,11 @@ start)
     echo "$cluster" >"$state/where"
     as_owner "$bin/initdb" -D "$cluster/data" -A scram-sha-256 -U postgres --pwfile="$cluster/password" \
         -E UTF8 --no-sync >"$cluster/initdb.log"
-    as_owner "$bin/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" -w -s \
-        -o "-c listen_addresses='' -c unix_socket_directories='$cluster' -c fsync=off -c max_connections=60" start
+    # In its configuration, so that a case that stops its server starts it
+    # again as it was.
+    printf "listen_addresses = ''\nunix_socket_directories = '%s'\nfsync = off\nmax_connections = 60\n" \
+        "$cluster" | as_owner tee -a "$cluster/data/postgresql.conf" >/dev/null
+    as_owner "$bin/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" -w -s start
     echo "host=$cluster port=5432 user=postgres dbname=postgres" >"$state/conninfo"
     printf '*:*:*:postgres:%s\n' "$password" >"$state/pgpass"
     chmod 600 "$state/pgpass"

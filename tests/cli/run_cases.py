@@ -131,13 +131,28 @@ A case file holds blocks separated by blank lines; '#' lines are comments.
                        them, the acknowledged ones and the refused one, or
                        none), and with {logdir} each transcript reads back
                        to what its module received
-  ledger: yes          {ledger} is a new database of its own on the tests'
+  ledger: yes | own    {ledger} is a new database of its own on the tests'
                        PostgreSQL server (VELDCONF_TEST_LEDGER names it,
-                       tests/ledger_server.sh starts it), dropped after
-  station: ARGS        DIR/veldconf-provision (--tools) runs with ARGS first,
-                       and must end 0 (each such line, in order)
-  step: ARGS           the tool runs with ARGS first, after the stations, and
-                       must end 0 (each such line, in order)
+                       tests/ledger_server.sh starts it), dropped after; with
+                       own, on a server of the case's own, which the case may
+                       stop and start
+  step: PROGRAM ARGS   runs before the tool, in order: PROGRAM is tool (the
+                       tool), ledger or station (DIR/veldconf-ledger or
+                       DIR/veldconf-provision, --tools), sql (ARGS a statement
+                       on {ledger}, its rows printed bare), wait (ARGS seconds)
+                       or server (ARGS start or stop: the case's own); each
+                       must end 0, unless the lines after it say otherwise:
+    step-status: N     it must end N
+    step-stdout~: REGEX  its standard output must match REGEX
+    step-stderr~: REGEX  and its standard error
+    step-stdout-lines: PATHS  its standard output holds the lines of these files
+    step-kill: SECONDS   SIGKILL is sent to it after SECONDS
+  then: PROGRAM ARGS   the same, after the tool's run (and the step- lines
+                       after it apply to it)
+  alongside: ARGS      DIR/veldconf-provision runs with ARGS beside the tool,
+                       started with it; it must end 0
+  stop-server: IMEI    the case's own server stops (immediately) once the
+                       module IMEI's claim is made, while the tool runs
   stdout-lines: PATHS  standard output holds the lines of these files, each
                        once, in any order (the lines cut short aside)
   define: NAME         starts a text that cases use as {NAME}
@@ -149,6 +164,7 @@ single quotes).
 Nothing else in a value is special, and no line end is implied.
 """
 import fcntl
+import glob
 import json
 import os
 import re
@@ -232,9 +248,13 @@ def parse(path):
                          "stdin-veldconf",
                          "module", "log-decodes", "received-lines", "hold", "interrupt",
                          "modules", "appear", "report-consistent", "at-once", "runs-before",
-                         "replug", "repoint", "logs", "ledger", "stdout-lines"):
+                         "replug", "repoint", "logs", "ledger", "stdout-lines", "alongside", "stop-server"):
                 block[key] = value
-            elif key in ("received", "received-raw", "results", "report-has", "file", "holds", "station", "step"):
+            elif key in ("step", "then"):
+                block.setdefault("steps", []).append({"when": key, "run": value})
+            elif key.startswith("step-"):
+                block["steps"][-1][key[5:]] = value
+            elif key in ("received", "received-raw", "results", "report-has", "file", "holds"):
                 block.setdefault(key, []).append(value)
             elif key in ("stdout~", "stdout-to", "not-on-windows"):
                 block[key] = value
@@ -254,6 +274,7 @@ def words(case, defines):
 
 
 SIM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "module_sim.py")
+SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ledger_server.sh")
 
 
 class Module:
@@ -659,35 +680,107 @@ class SlowDisk:
 
 
 class Database:
-    """A database of the case's own on the tests' server: {ledger}."""
+    """A database of the case's own, {ledger}: on the tests' server, or on
+    a server of the case's own (own), which it can stop and start."""
     made = 0
 
-    def __init__(self, defines):
-        self.server = os.environ.get("VELDCONF_TEST_LEDGER")
-        if not self.server:
-            raise ValueError("no VELDCONF_TEST_LEDGER: run these cases under tests/ledger_server.sh")
+    def __init__(self, defines, own, work):
+        self.state = os.path.join(work, "server") if own else None
+        if own:
+            subprocess.run(["bash", SERVER, "start", self.state], check=True)
+            with open(os.path.join(self.state, "conninfo")) as f:
+                self.server = f.read().strip()
+            self.env = dict(os.environ, PGPASSFILE=os.path.join(self.state, "pgpass"))
+        else:
+            self.server = os.environ.get("VELDCONF_TEST_LEDGER")
+            if not self.server:
+                raise ValueError("no VELDCONF_TEST_LEDGER: run these cases under tests/ledger_server.sh")
+            self.env = dict(os.environ)
         Database.made += 1
         self.name = f"case_{os.getpid()}_{Database.made}"
         self.sql(f"CREATE DATABASE {self.name}")
-        defines["ledger"] = f"{self.server} dbname={self.name}"
+        self.conninfo = defines["ledger"] = f"{self.server} dbname={self.name}"
 
     def sql(self, statement):
-        subprocess.run(["psql", self.server, "-qXc", statement], check=True, capture_output=True)
+        subprocess.run(["psql", self.server, "-qXc", statement], env=self.env, check=True, capture_output=True)
+
+    def server_ctl(self, action):
+        """Stops the case's own server at once, or starts it again."""
+        with open(os.path.join(self.state, "where")) as f:
+            cluster = f.read().strip()
+        bin_dir = os.path.dirname(shutil.which("initdb") or sorted(
+            glob.glob("/usr/lib/postgresql/*/bin/initdb"))[-1])
+        argv = [os.path.join(bin_dir, "pg_ctl"), "-D", os.path.join(cluster, "data"), "-w", "-s"]
+        argv += ["-m", "immediate", "stop"] if action == "stop" else ["-l", os.path.join(cluster, "server.log"), "start"]
+        if os.getuid() == 0:
+            argv = ["runuser", "-u", "postgres", "--"] + argv
+        subprocess.run(argv, check=True, capture_output=True)
 
     def drop(self):
-        self.sql(f"DROP DATABASE IF EXISTS {self.name} WITH (FORCE)")
+        if self.state:
+            subprocess.run(["bash", SERVER, "stop", self.state], check=True)
+        else:
+            self.sql(f"DROP DATABASE IF EXISTS {self.name} WITH (FORCE)")
 
 
-def run_steps(case, command, prog, defines, options):
-    """The stations' runs and the tool's steps before the case's run."""
-    problems = []
-    runs = [([tool(options, "veldconf-provision")], args) for args in case.get("station", [])]
-    runs += [(command, args) for args in case.get("step", [])]
-    for first, args in runs:
+def stop_server_once_claimed(database, imei):
+    """A thread that stops the case's own server once the module's claim
+    is made (and not finished): the station is then talking to it."""
+    def watch():
+        query = f"SELECT count(*) FROM claims WHERE imei = '{imei}' AND finished IS NULL"
+        for _ in range(600):
+            done = subprocess.run(["psql", database.conninfo, "-tAXc", query], env=database.env,
+                                  capture_output=True)
+            if done.stdout.strip() == b"1":
+                database.server_ctl("stop")
+                return
+            time.sleep(0.05)
+    thread = threading.Thread(target=watch)
+    thread.start()
+    return thread
+
+
+def run_step(step, command, defines, options, database):
+    """One step of a case; its problems."""
+    program, _, args = step["run"].partition(" ")
+    if program == "wait":
+        time.sleep(float(args))
+        return []
+    if program == "server":
+        database.server_ctl(args)
+        return []
+    if program == "sql":
+        argv = ["psql", database.conninfo, "-tAXc", expand(args, defines)]
+    else:
+        first = {"tool": command, "ledger": [tool(options, "veldconf-ledger")],
+                 "station": [tool(options, "veldconf-provision")]}[program]
         argv = first + words({"args": [args]}, defines)
-        done = subprocess.run(argv, capture_output=True, timeout=60)
-        if done.returncode != 0:
-            problems.append(f"{args} ended {done.returncode}: {done.stderr[:300]!r}")
+    env = dict(database.env) if database else None
+    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        out, err = proc.communicate(timeout=float(step["kill"]) if "kill" in step else 60)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        out, err = proc.communicate()
+    problems = []
+    if "stdout-lines" in step:
+        problems += check_stdout_lines(step["stdout-lines"], out, defines)
+    want = -signal.SIGKILL if "kill" in step else int(step.get("status", 0))
+    if proc.returncode != want:
+        problems.append(f"{step['run']} ended {proc.returncode}, want {want}: {err[:300]!r}")
+    for stream, text in (("stdout~", out), ("stderr~", err)):
+        pattern = decode(expand(step.get(stream, ".*"), defines))
+        if not re.fullmatch(pattern, text, re.DOTALL):
+            problems.append(f"{step['run']}: {stream[:-1]} {text[:600]!r} does not match {pattern[:300]!r}")
+    return problems
+
+
+def run_steps(case, when, command, defines, options, database):
+    """The case's steps before (step) or after (then) the tool's run."""
+    problems = []
+    for step in case.get("steps", []):
+        if step["when"] == when:
+            problems += run_step(step, command, defines, options, database)
     return problems
 
 
@@ -746,9 +839,9 @@ def run_case(case, command, prog, defines, options):
                             defines["small"]], check=True)
         mounted = (ExfatMount(work, defines["small"], case["exfat"]) if "exfat" in case else
                    SlowDisk(work, defines["small"], case["slow-disk"]) if "slow-disk" in case else None)
-        database = Database(defines) if "ledger" in case else None
+        database = Database(defines, case["ledger"] == "own", work) if "ledger" in case else None
         try:
-            return run_in(case, command, prog, defines, options, stdin, work)
+            return run_in(case, command, prog, defines, options, stdin, work, database)
         finally:
             if database:
                 database.drop()
@@ -758,7 +851,7 @@ def run_case(case, command, prog, defines, options):
                 mounted.close()
 
 
-def run_in(case, command, prog, defines, options, stdin, work):
+def run_in(case, command, prog, defines, options, stdin, work, database):
     """The case, its folders made."""
     locks = defines["locks"]
     module = None
@@ -800,10 +893,24 @@ def run_in(case, command, prog, defines, options, stdin, work):
     try:
         lock = module.lock_file(locks) if module else None
         problems = run_before(case, command, prog, defines, modules)
-        problems += run_steps(case, command, prog, defines, options)
+        problems += run_steps(case, "step", command, defines, options, database)
         reported = report_lines(defines["report"])
-        more, out = run_command(case, command, prog, defines, stdin, locks, lock)
+        alongside = (subprocess.Popen([tool(options, "veldconf-provision")] +
+                                      words({"args": [case["alongside"]]}, defines),
+                                      env=database.env if database else None,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                     if "alongside" in case else None)
+        timer = stop_server_once_claimed(database, case["stop-server"]) if "stop-server" in case else None
+        more, out = run_command(case, command, prog, defines, stdin, locks, lock, database)
         problems += more
+        if timer:
+            timer.join()
+        if alongside:
+            side_out, side_err = alongside.communicate(timeout=60)
+            defines["alongside_out"] = side_out.decode("latin-1")
+            if alongside.returncode != 0:
+                problems.append(f"the station alongside ended {alongside.returncode}: {side_err[:300]!r}")
+        problems += run_steps(case, "then", command, defines, options, database)
         after = module.settings() if module else b""
         afters = [m.settings() for m in modules]
     finally:
@@ -817,7 +924,8 @@ def run_in(case, command, prog, defines, options, stdin, work):
         for link in links:  # those of --watch-ports outlive the case's folder
             if os.path.lexists(link):
                 os.unlink(link)
-    if afters != befores:
+    killed = any("kill" in step for step in case.get("steps", []))  # nothing restores after SIGKILL
+    if afters != befores and not killed:
         problems.append("a port's settings were not restored")
     if "at-once" in case:
         busiest = most_at_once([m.times for m in modules if m.times])
@@ -898,9 +1006,9 @@ def run_before(case, command, prog, defines, modules):
     return problems
 
 
-def run_command(case, command, prog, defines, stdin, locks, lock):
+def run_command(case, command, prog, defines, stdin, locks, lock, database=None):
     args = words(case, defines)
-    env = {k: v for k, v in os.environ.items() if k != "POSIXLY_CORRECT"}
+    env = {k: v for k, v in (database.env if database else os.environ).items() if k != "POSIXLY_CORRECT"}
     env["VELDCONF_LOCK_DIR"] = locks
     env["VELDCONF_SYSFS"] = defines["sysfs"]
     env["VELDCONF_PROC"] = defines["proc"]
