@@ -36,7 +36,8 @@ const char usage[] =
     "                     put each report object the ledger lacks into it;\n"
     "                     objects that name no lot go to LOT\n"
     "  status LOT         results by station, modules configured twice, endpoint\n"
-    "                     names given twice, claims never finished\n"
+    "                     names given twice, claims never finished, two live\n"
+    "                     runs under one station name\n"
     "  export LOT [--csv] every result of the lot as its report line (JSON\n"
     "                     Lines), or with --csv as CSV\n"
     "  release LOT IMEI IMSI\n"
@@ -47,9 +48,9 @@ const char usage[] =
     "                     $VELDCONF_LEDGER, else libpq's PG* variables); a\n"
     "                     password goes in ~/.pgpass, PGPASSFILE or PGPASSWORD\n"
     "  --help             print this text\n"
-    "Exit status: 0 done, 1 status found a conflict, a clash or an unfinished\n"
-    "claim, 2 a usage error, a refused input or an unreachable ledger (nothing\n"
-    "changed).\n";
+    "Exit status: 0 done, 1 status found a conflict, a clash, an unfinished\n"
+    "claim or twins, 2 a usage error, a refused input or an unreachable ledger\n"
+    "(nothing changed).\n";
 
 // "veldconf-ledger: MESSAGE" on standard error, for what is no usage
 // error; false.
