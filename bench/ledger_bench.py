@@ -2,12 +2,17 @@
 """Times veldconf-ledger against a PostgreSQL server of its own (started
 with tests/ledger_server.sh, as the tests start theirs): a manifest of
 100,000 rows into a lot, a report of 100,000 objects synced, and the
-status of a lot of 1,000,000 results (ten such reports).
+status of a lot of 1,000,000 results (ten such reports); then a station
+of sixteen simulated modules answering after 10 ms, with the ledger (a
+lot of its own each run) and without it, five runs each, each module given
+the largest configuration (129 lines), as bench/provision_bench.py gives it.
 
 usage: bench/ledger_bench.py [BUILD]   (default build/release)
 
-Targets: the manifest under 5 s, the sync under 10 s, the status under 1 s.
+Targets: the manifest under 5 s, the sync under 10 s, the status under 1 s,
+the station with the ledger within 1.05 times its time without.
 """
+import statistics
 import os
 import pathlib
 import subprocess
@@ -18,6 +23,8 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SERVER = ROOT / "tests" / "ledger_server.sh"
 ROWS = 100000
+# The largest configuration, 129 lines, as bench/provision_bench.py sends.
+NAME = "x" * (65535 - len("490154203237511;310150123456789")) + "{imei};{imsi}"
 
 
 def report_line(run, number, imei):
@@ -35,8 +42,34 @@ def report_line(run, number, imei):
 
 def timed(command, env):
     start = time.monotonic()
-    subprocess.run(command, env=env, stdout=subprocess.DEVNULL, check=True)
+    subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     return time.monotonic() - start
+
+
+def station_runs(build, env, work):
+    """The median wall time of five station runs without the ledger and
+    five with it."""
+    sims = [subprocess.Popen([sys.executable, "-S", ROOT / "tests" / "module_sim.py", "--record",
+                              os.path.join(work, f"received{i}"), "delay=0.01", f"cgsn=4901542032375{i + 10:02d}"],
+                             stdout=subprocess.PIPE) for i in range(16)]
+    try:
+        devices = [s.stdout.readline().decode().strip() for s in sims]
+        times = {"without": [], "with": []}
+        for n in range(5):
+            for way in ("without", "with"):
+                ledger = []
+                if way == "with":
+                    subprocess.run([build / "veldconf-ledger", "lot", f"S{n}"], env=env, stdout=subprocess.DEVNULL,
+                                   check=True)
+                    ledger = ["--ledger", "", "--lot", f"S{n}"]
+                report = os.path.join(work, f"station-{way}.jsonl")
+                times[way].append(timed([build / "veldconf-provision", "--name", NAME, "--report", report] + ledger +
+                                        devices + ["--", "-p", "5683", "-i", "u" * 65535], env))
+    finally:
+        for s in sims:
+            s.terminate()
+            s.wait()
+    return statistics.median(times["without"]), statistics.median(times["with"])
 
 
 def main():
@@ -72,6 +105,9 @@ def main():
             print(f"sync again, {ROWS} objects already held: {again:.2f} s")
             status = [timed(ledger + ["status", "L"], env) for _ in range(5)]
             print(f"status, {10 * ROWS} results: " + ", ".join(f"{t:.3f}" for t in status) + " s")
+            without, with_ledger = station_runs(build, env, work)
+            print(f"16 modules at 10 ms: {without:.3f} s without the ledger, {with_ledger:.3f} s with it "
+                  f"(medians of 5); ratio {with_ledger / without:.3f}")
         finally:
             subprocess.run(["bash", SERVER, "stop", state], check=True)
 

@@ -605,6 +605,25 @@ TEST_P(LedgerContract, ALeaseRunsOutUnlessRenewed) {
     EXPECT_EQ(claim_of("490154203237511", "r2").outcome, veld::claim_outcome::claimed);
 }
 
+// A URI and a name may each be 65535 bytes, random ones too: more than
+// an index of the server holds, as keys.
+TEST_P(LedgerContract, TheLongestUriAndNameAreTaken) {
+    ASSERT_TRUE(lot("L"));
+    std::string uri = "coap://", name;
+    for (unsigned i = 0, x = 12345; uri.size() < 65535; ++i) {
+        x = x * 1103515245u + 12345u;
+        uri += static_cast<char>('a' + (x >> 16) % 26);
+        if (name.size() < 65535) name += static_cast<char>('A' + (x >> 20) % 26);
+    }
+    EXPECT_EQ(claim_of("490154203237511", "r1", "c", name.c_str(), "L", uri.c_str()).outcome,
+              veld::claim_outcome::claimed);
+    result_of(object_line({"490154203237511", "310150123456789", "bench-r1", uri.c_str(), name.c_str(), done, t0, 1,
+                           "r1"}));
+    EXPECT_EQ(claim_of("490154203237512", "r2", "c", name.c_str(), "L", uri.c_str()).outcome,
+              veld::claim_outcome::name_taken);
+    EXPECT_EQ(status_of("L"), "lot L\nstation bench-r1: configured 1\nno conflicts\n");
+}
+
 TEST_P(LedgerContract, TwoLiveRunsUnderOneStationName) {
     ASSERT_TRUE(lot("L"));
     veld::reason why{};

@@ -300,10 +300,10 @@ bool read_status_in(PGconn *c, const std::string &lot, lot_status &status, reaso
         "(SELECT * FROM results r WHERE r.lot = m.lot AND r.imei = m.imei AND r.imsi = m.imsi "
         "AND r.result = 'configured' OFFSET 0) r ORDER BY r.imei, r.imsi, r.started, r.object";
     const std::string clashes = listed +
-        "(SELECT DISTINCT x.server_uri, x.endpoint FROM clashes c CROSS JOIN LATERAL "
-        "(SELECT r.server_uri, r.endpoint, r.lot FROM results r WHERE r.object = c.object OFFSET 0) x "
-        "JOIN names n ON n.server_uri = x.server_uri AND n.endpoint = x.endpoint WHERE x.lot = $1 OR n.lot = $1) k "
-        "CROSS JOIN LATERAL (SELECT * FROM results r WHERE r.server_uri = k.server_uri AND r.endpoint = k.endpoint "
+        "(SELECT DISTINCT x.name_key FROM clashes c CROSS JOIN LATERAL "
+        "(SELECT r.name_key, r.lot FROM results r WHERE r.object = c.object OFFSET 0) x "
+        "JOIN names n USING (name_key) WHERE x.lot = $1 OR n.lot = $1) k "
+        "CROSS JOIN LATERAL (SELECT * FROM results r WHERE r.name_key = k.name_key "
         "AND r.result = 'configured' OFFSET 0) r ORDER BY r.server_uri, r.endpoint, r.started, r.object";
     const std::string claims = "SELECT imei, imsi, station, run, " + utc("claimed") + ", " + utc("lease_until") +
                                " FROM claims WHERE lot = $1 AND finished IS NULL AND lease_until < now() ORDER BY claimed";

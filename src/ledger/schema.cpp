@@ -5,7 +5,9 @@ namespace veld {
 namespace {
 
 // Results are kept as their report lines; the columns beside each line
-// are what is searched. tallies, modules, names and clashes follow the
+// are what is searched. A name on a server is found by name_key, the
+// digests of both: a URI or a name may be 65535 bytes, more than an
+// index holds. tallies, modules, names and clashes follow the
 // results, kept by a trigger whoever adds them, so that status reads a
 // few rows whatever the size of the lot.
 const char step_1[] = R"sql(
@@ -36,11 +38,12 @@ CREATE TABLE results (
     result text NOT NULL,
     started timestamptz NOT NULL,
     line text NOT NULL,
-    synced timestamptz NOT NULL DEFAULT now()
+    synced timestamptz NOT NULL DEFAULT now(),
+    name_key text GENERATED ALWAYS AS (md5(server_uri) || md5(endpoint)) STORED
 );
 CREATE INDEX results_in_order ON results (lot, seq);
 CREATE INDEX results_by_module ON results (lot, imei, imsi) WHERE result = 'configured';
-CREATE INDEX results_by_name ON results (server_uri, endpoint) WHERE result = 'configured';
+CREATE INDEX results_by_name ON results (name_key) WHERE result = 'configured';
 CREATE INDEX results_by_moment ON results (lot, station, started);
 CREATE TABLE tallies (
     lot text NOT NULL,
@@ -65,7 +68,7 @@ CREATE TABLE names (
     lot text NOT NULL,
     station text NOT NULL,
     object text,  -- null while a claim holds it
-    PRIMARY KEY (server_uri, endpoint)
+    name_key text GENERATED ALWAYS AS (md5(server_uri) || md5(endpoint)) STORED PRIMARY KEY
 );
 CREATE TABLE clashes (object text PRIMARY KEY REFERENCES results);
 -- A module's claim in a lot: the one key that decides which run
@@ -122,15 +125,15 @@ BEGIN
         WHERE result = 'configured' AND imei IS NOT NULL AND imsi IS NOT NULL GROUP BY lot, imei, imsi
         ON CONFLICT (lot, imei, imsi) DO UPDATE SET configured = m.configured + excluded.configured;
     INSERT INTO names (server_uri, endpoint, imei, imsi, lot, station, object)
-        SELECT DISTINCT ON (server_uri, endpoint) server_uri, endpoint, imei, imsi, lot, station, object FROM added
+        SELECT DISTINCT ON (name_key) server_uri, endpoint, imei, imsi, lot, station, object FROM added
         WHERE result = 'configured' AND endpoint IS NOT NULL AND server_uri IS NOT NULL
-        ORDER BY server_uri, endpoint, seq
+        ORDER BY name_key, seq
         ON CONFLICT DO NOTHING;
     UPDATE names n SET object = a.object FROM added a
-        WHERE n.server_uri = a.server_uri AND n.endpoint = a.endpoint AND n.object IS NULL AND a.result = 'configured'
+        WHERE n.name_key = a.name_key AND n.object IS NULL AND a.result = 'configured'
           AND n.imei = a.imei AND n.imsi = a.imsi;
     INSERT INTO clashes (object)
-        SELECT a.object FROM added a JOIN names n USING (server_uri, endpoint)
+        SELECT a.object FROM added a JOIN names n USING (name_key)
         WHERE a.result = 'configured' AND (a.imei, a.imsi) IS DISTINCT FROM (n.imei, n.imsi);
     -- A result ends its run's claim; a module configured with no claim
     -- (a report synced from a station without one) holds one from then.
@@ -194,7 +197,7 @@ BEGIN
     IF p_endpoint IS NOT NULL AND p_server_uri IS NOT NULL THEN
         INSERT INTO names (server_uri, endpoint, imei, imsi, lot, station)
             VALUES (p_server_uri, p_endpoint, p_imei, p_imsi, p_lot, p_station) ON CONFLICT DO NOTHING;
-        SELECT * INTO n FROM names WHERE server_uri = p_server_uri AND endpoint = p_endpoint;
+        SELECT * INTO n FROM names WHERE name_key = md5(p_server_uri) || md5(p_endpoint);
         IF n.imei IS DISTINCT FROM p_imei OR n.imsi IS DISTINCT FROM p_imsi THEN
             RAISE EXCEPTION USING ERRCODE = 'VL001', MESSAGE = n.imei || ' (lot ' || n.lot || ', ' || n.station || ')';
         END IF;

@@ -6,6 +6,7 @@
 // file is its command line; the station does the rest.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "ledger_connection.hpp"
