@@ -62,7 +62,7 @@ def station_runs(build, env, work):
                     subprocess.run([build / "veldconf-ledger", "lot", f"S{n}"], env=env, stdout=subprocess.DEVNULL,
                                    check=True)
                     ledger = ["--ledger", "", "--lot", f"S{n}"]
-                report = os.path.join(work, f"station-{way}.jsonl")
+                report = os.path.join(work, f"station-{way}-{n}.jsonl")  # a shift's first run
                 times[way].append(timed([build / "veldconf-provision", "--name", NAME, "--report", report] + ledger +
                                         devices + ["--", "-p", "5683", "-i", "u" * 65535], env))
     finally:

@@ -255,9 +255,10 @@ bool add_result_rows(PGconn *c, row_source next, void *source, std::size_t &adde
         return fail(why, "no lot %s in the ledger; make it with: veldconf-ledger lot", PQgetvalue(r.get(), 0, 0));
     }
     if (!run(c,
-             "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, command, result, "
-             "started, line) SELECT object, lot, imei, imsi, station, run, endpoint, server_uri, command, result, "
-             "started::timestamptz, line FROM incoming ORDER BY n ON CONFLICT (object) DO NOTHING",
+             "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, command_key, "
+             "portless_key, result, started, line) SELECT object, lot, imei, imsi, station, run, endpoint, "
+             "server_uri, md5(command), md5(portless(command)), result, started::timestamptz, line FROM incoming "
+             "ORDER BY n ON CONFLICT (object) DO NOTHING",
              {}, r, why)) {
         return false;
     }
@@ -403,9 +404,9 @@ bool add_result(void *context, const result_row &row, reason &why) {
     const auto text = [](const std::string &t) { return t.empty() ? nullptr : &t; };
     result r;
     return run_again(connection_of(context),
-               "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, command, result, "
-               "started, line) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11::timestamptz, $12) "
-               "ON CONFLICT (object) DO NOTHING",
+               "INSERT INTO results (object, lot, imei, imsi, station, run, endpoint, server_uri, command_key, "
+               "portless_key, result, started, line) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, md5($9), "
+               "md5(portless($9)), $10, $11::timestamptz, $12) ON CONFLICT (object) DO NOTHING",
                {&row.object, &row.lot, text(row.imei), text(row.imsi), &row.station, text(row.run),
                 text(row.endpoint), text(row.server_uri), text(row.command), &row.result, &row.started, &row.line},
                r, why);

@@ -6,11 +6,14 @@ namespace {
 
 // Results are kept as their report lines; the columns beside each line
 // are what is searched. A name on a server is found by name_key, the
-// digests of both: a URI or a name may be 65535 bytes, more than an
-// index holds. tallies, modules, names and clashes follow the
+// digests of both, and a command by its digest, with and without its
+// port: a URI or a name may be 65535 bytes, more than an index holds, and
+// a claim need not keep what the result's line holds. tallies, modules, names and clashes follow the
 // results, kept by a trigger whoever adds them, so that status reads a
 // few rows whatever the size of the lot.
 const char step_1[] = R"sql(
+CREATE FUNCTION portless(command text) RETURNS text LANGUAGE sql IMMUTABLE
+    AS $$ SELECT regexp_replace(command, ' -p [0-9]+ ', ' -p * ') $$;
 CREATE TABLE ledger_settings (lease_seconds integer NOT NULL DEFAULT 30 CHECK (lease_seconds > 0));
 INSERT INTO ledger_settings DEFAULT VALUES;
 CREATE TABLE lots (
@@ -34,7 +37,8 @@ CREATE TABLE results (
     run text,
     endpoint text,
     server_uri text,
-    command text,
+    command_key text,
+    portless_key text,
     result text NOT NULL,
     started timestamptz NOT NULL,
     line text NOT NULL,
@@ -61,14 +65,12 @@ CREATE TABLE modules (
 );
 CREATE INDEX modules_twice ON modules (lot) WHERE configured > 1;
 CREATE TABLE names (
-    server_uri text NOT NULL,
-    endpoint text NOT NULL,
+    name_key text PRIMARY KEY,
     imei text,
     imsi text,
     lot text NOT NULL,
     station text NOT NULL,
-    object text,  -- null while a claim holds it
-    name_key text GENERATED ALWAYS AS (md5(server_uri) || md5(endpoint)) STORED PRIMARY KEY
+    object text  -- null while a claim holds it
 );
 CREATE TABLE clashes (object text PRIMARY KEY REFERENCES results);
 -- A module's claim in a lot: the one key that decides which run
@@ -79,7 +81,8 @@ CREATE TABLE claims (
     imsi text NOT NULL,
     station text NOT NULL,
     run text NOT NULL,
-    command text,
+    command_key text,
+    portless_key text,
     claimed_by name NOT NULL DEFAULT session_user,
     claimed timestamptz NOT NULL DEFAULT now(),
     lease_until timestamptz NOT NULL,
@@ -124,8 +127,8 @@ BEGIN
         SELECT lot, imei, imsi, count(*) FROM added
         WHERE result = 'configured' AND imei IS NOT NULL AND imsi IS NOT NULL GROUP BY lot, imei, imsi
         ON CONFLICT (lot, imei, imsi) DO UPDATE SET configured = m.configured + excluded.configured;
-    INSERT INTO names (server_uri, endpoint, imei, imsi, lot, station, object)
-        SELECT DISTINCT ON (name_key) server_uri, endpoint, imei, imsi, lot, station, object FROM added
+    INSERT INTO names (name_key, imei, imsi, lot, station, object)
+        SELECT DISTINCT ON (name_key) name_key, imei, imsi, lot, station, object FROM added
         WHERE result = 'configured' AND endpoint IS NOT NULL AND server_uri IS NOT NULL
         ORDER BY name_key, seq
         ON CONFLICT DO NOTHING;
@@ -139,8 +142,8 @@ BEGIN
     -- (a report synced from a station without one) holds one from then.
     UPDATE claims c SET finished = a.object FROM added a
         WHERE c.lot = a.lot AND c.imei = a.imei AND c.imsi = a.imsi AND c.run = a.run AND c.finished IS NULL;
-    INSERT INTO claims (lot, imei, imsi, station, run, command, lease_until, finished)
-        SELECT DISTINCT ON (lot, imei, imsi) lot, imei, imsi, station, coalesce(run, ''), command,
+    INSERT INTO claims (lot, imei, imsi, station, run, command_key, portless_key, lease_until, finished)
+        SELECT DISTINCT ON (lot, imei, imsi) lot, imei, imsi, station, coalesce(run, ''), command_key, portless_key,
                now(), object
         FROM added WHERE result = 'configured' AND imei IS NOT NULL AND imsi IS NOT NULL
         ORDER BY lot, imei, imsi, seq
@@ -167,10 +170,9 @@ DECLARE
     c claims%ROWTYPE;
     r results%ROWTYPE;
     n names%ROWTYPE;
-    bare text := '( -p [0-9]+ )';
 BEGIN
-    INSERT INTO claims (lot, imei, imsi, station, run, command, lease_until)
-        VALUES (p_lot, p_imei, p_imsi, p_station, p_run, p_command, now() + lease)
+    INSERT INTO claims (lot, imei, imsi, station, run, command_key, portless_key, lease_until)
+        VALUES (p_lot, p_imei, p_imsi, p_station, p_run, md5(p_command), md5(portless(p_command)), now() + lease)
         ON CONFLICT DO NOTHING;
     IF NOT FOUND THEN
         SELECT * INTO c FROM claims WHERE lot = p_lot AND imei = p_imei AND imsi = p_imsi FOR UPDATE;
@@ -184,19 +186,22 @@ BEGIN
         IF c.finished IS NOT NULL AND r.result = 'configured' THEN
             who := r.station;
             since := to_char(r.started AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"');
-            other := c.command;
-            outcome := CASE WHEN c.command = p_command OR (NOT p_port_fixed AND
-                                regexp_replace(c.command, bare, ' -p * ') = regexp_replace(p_command, bare, ' -p * '))
+            outcome := CASE WHEN c.command_key = md5(p_command) OR
+                                 (NOT p_port_fixed AND c.portless_key = md5(portless(p_command)))
                             THEN 'configured' ELSE 'other command' END;
+            IF outcome = 'other command' THEN
+                other := r.line::json ->> 'command';
+            END IF;
             RETURN;
         END IF;
-        UPDATE claims SET station = p_station, run = p_run, command = p_command, claimed_by = session_user,
+        UPDATE claims SET station = p_station, run = p_run, command_key = md5(p_command),
+                          portless_key = md5(portless(p_command)), claimed_by = session_user,
                           claimed = now(), lease_until = now() + lease, finished = NULL
             WHERE lot = p_lot AND imei = p_imei AND imsi = p_imsi;
     END IF;
     IF p_endpoint IS NOT NULL AND p_server_uri IS NOT NULL THEN
-        INSERT INTO names (server_uri, endpoint, imei, imsi, lot, station)
-            VALUES (p_server_uri, p_endpoint, p_imei, p_imsi, p_lot, p_station) ON CONFLICT DO NOTHING;
+        INSERT INTO names (name_key, imei, imsi, lot, station)
+            VALUES (md5(p_server_uri) || md5(p_endpoint), p_imei, p_imsi, p_lot, p_station) ON CONFLICT DO NOTHING;
         SELECT * INTO n FROM names WHERE name_key = md5(p_server_uri) || md5(p_endpoint);
         IF n.imei IS DISTINCT FROM p_imei OR n.imsi IS DISTINCT FROM p_imsi THEN
             RAISE EXCEPTION USING ERRCODE = 'VL001', MESSAGE = n.imei || ' (lot ' || n.lot || ', ' || n.station || ')';
