@@ -78,6 +78,7 @@ bool row_of(const report_object &o, const std::string &lot, result_row &row, rea
 
 bool open_rows(report_rows &rows, const char *path, const std::string &lot, reason &why) {
     rows.lot = lot;
+    rows.batch = batch_rows;
     bool missing = false;
     return report_open(rows.reader, path, missing, why);
 }
@@ -86,7 +87,7 @@ bool next_rows(void *context, std::vector<result_row> &batch, reason &why) {
     auto &rows = *static_cast<report_rows *>(context);
     batch.clear();
     batch_of to{rows, batch};
-    while (!rows.ended && batch.size() < batch_rows) {
+    while (!rows.ended && batch.size() < rows.batch) {
         const input_step step = report_line(rows.reader, take_result, &to, why);
         if (step == input_step::fault) return false;
         rows.ended = step == input_step::end;
@@ -97,9 +98,10 @@ bool next_rows(void *context, std::vector<result_row> &batch, reason &why) {
 void close_rows(report_rows &rows) { report_close(rows.reader); }
 
 bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why,
-                 bool own) {
+                 bool own, std::size_t batch) {
     report_rows rows{};
     rows.lotless_passed = own;
+    rows.batch = batch;
     rows.lot = lot;
     bool missing = false;
     if (!report_open(rows.reader, path, missing, why)) return own && missing;

@@ -31,12 +31,13 @@ struct report_rows {
     std::size_t objects;  // whole objects read so far
     bool ended;
     bool lotless_passed;  // an object that names no lot, and no lot given, is passed over, not refused
+    std::size_t batch;    // the most rows a batch holds: batch_rows, or fewer
 };
 
 bool open_rows(report_rows &rows, const char *path, const std::string &lot, reason &why);
 
 // The next batch (a row_source's next, rows a report_rows): at most
-// batch_rows, empty at the end; false with "line N: ..." for an object
+// rows.batch rows, empty at the end; false with "line N: ..." for an object
 // the ledger cannot take (row_of).
 bool next_rows(void *rows, std::vector<result_row> &batch, reason &why);
 
@@ -54,6 +55,6 @@ struct sync_counts {
 // missing report is an empty one and an object that names no lot (of a
 // run that had none) is passed over.
 bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why,
-                 bool own = false);
+                 bool own = false, std::size_t batch = batch_rows);
 
 }  // namespace veld
