@@ -301,10 +301,11 @@ bool run_release(const veld::ledger &l, const command_line &line) {
     std::fputs(" (run ", stdout);
     veld::write_field(stdout, released.run.data(), released.run.size());
     std::printf("), made at %s\n", released.claimed.c_str());
-    std::fprintf(stderr,
-                 "%s: warning: run %s may have results that are only in its report: where that report can be "
-                 "reached, sync it (veldconf-ledger sync REPORT) before this module is configured again\n",
-                 program, released.run.c_str());  // a run's id is the station's own: digits, dashes, letters
+    std::fprintf(stderr, "%s: warning: run ", program);
+    veld::write_field(stderr, released.run.data(), released.run.size());
+    std::fputs(" may have results that are only in its report: where that report can be reached, sync it "
+               "(veldconf-ledger sync REPORT) before this module is configured again\n",
+               stderr);
     return true;
 }
 
