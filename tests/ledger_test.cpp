@@ -82,7 +82,8 @@ const std::string b = object_line({"490154203237512", "310150123456789", "bench-
 bool read_rows(const std::string &path, const char *lot, std::vector<veld::result_row> &rows, std::vector<long> &cut,
                veld::reason &why) {
     veld::report_rows source{};
-    if (!veld::open_rows(source, path.c_str(), lot, why)) return false;
+    bool missing = false;
+    if (!veld::open_rows(source, path.c_str(), lot, missing, why)) return false;
     std::vector<veld::result_row> batch;
     bool read = true;
     do {

@@ -42,13 +42,18 @@ bool failed_with(const result &r, PGconn *c, reason &why) {
     return fail(why, "the ledger: %s", one_line(primary != nullptr ? primary : PQerrorMessage(c)).c_str());
 }
 
+// Whether r is a statement's success; false with the server's reason.
+bool succeeded(const result &r, PGconn *c, reason &why) {
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || failed_with(r, c, why);
+}
+
 // sql with its parameters, as text; false with the server's reason.
 bool run(PGconn *c, const char *sql, const std::vector<const std::string *> &params, result &out, reason &why) {
     std::vector<const char *> values;
     for (const std::string *p : params) values.push_back(p == nullptr ? nullptr : p->c_str());
     out.reset(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
-    const ExecStatusType status = out ? PQresultStatus(out.get()) : PGRES_FATAL_ERROR;
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || failed_with(out, c, why);
+    return succeeded(out, c, why);
 }
 
 // run, for a statement that is a transaction of its own and may be sent
@@ -66,8 +71,7 @@ bool run_again(PGconn *c, const char *sql, const std::vector<const std::string *
 // sql, which may be several statements, with no parameters.
 bool run(PGconn *c, const char *sql, reason &why) {
     const result r(PQexec(c, sql));
-    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || failed_with(r, c, why);
+    return succeeded(r, c, why);
 }
 
 // Ends the transaction the way it went; a failure keeps its reason.

@@ -76,10 +76,9 @@ bool row_of(const report_object &o, const std::string &lot, result_row &row, rea
     return true;
 }
 
-bool open_rows(report_rows &rows, const char *path, const std::string &lot, reason &why) {
+bool open_rows(report_rows &rows, const char *path, const std::string &lot, bool &missing, reason &why) {
     rows.lot = lot;
     rows.batch = batch_rows;
-    bool missing = false;
     return report_open(rows.reader, path, missing, why);
 }
 
@@ -100,11 +99,10 @@ void close_rows(report_rows &rows) { report_close(rows.reader); }
 bool sync_report(const ledger &l, const char *path, const std::string &lot, sync_counts &counts, reason &why,
                  bool own, std::size_t batch) {
     report_rows rows{};
+    bool missing = false;
+    if (!open_rows(rows, path, lot, missing, why)) return own && missing;
     rows.lotless_passed = own;
     rows.batch = batch;
-    rows.lot = lot;
-    bool missing = false;
-    if (!report_open(rows.reader, path, missing, why)) return own && missing;
     const bool synced = l.add_results(l.context, next_rows, &rows, counts.added, why);
     close_rows(rows);
     counts.objects = rows.objects;

@@ -34,7 +34,8 @@ struct report_rows {
     std::size_t batch;    // the most rows a batch holds: batch_rows, or fewer
 };
 
-bool open_rows(report_rows &rows, const char *path, const std::string &lot, reason &why);
+// Opens the report at path (missing set, and false, when there is none).
+bool open_rows(report_rows &rows, const char *path, const std::string &lot, bool &missing, reason &why);
 
 // The next batch (a row_source's next, rows a report_rows): at most
 // rows.batch rows, empty at the end; false with "line N: ..." for an object
